@@ -1,0 +1,367 @@
+// The conversion engine: one object carries one conversion from its options to the
+// finished output file. Every setting the command-line transcoder kept process-wide
+// is a field here, so several engines can work side by side.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "AVHolders.h"
+#include "FrameHook.h"
+#include "HookBitmap.h"
+#include "Platform.h"
+
+// ---------------------------------------------------------------------------
+// Process-wide state
+
+// The engine's exception; its message is its only payload.
+class FFMpegException : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Held around every codec open and close and around reading a new input's stream
+// information, which the libraries do not allow concurrently.
+extern Platform::TReentrantLock CodecLock;
+// The library log level last set.
+extern std::atomic<int> GlobalLogLevel;
+
+// Loads and binds every codec library and the helper library; a failure unloads
+// them all again. AFolder is the private library folder (empty: system search).
+bool LoadAVLibs(const std::string& AFolder, bool AVersioned);
+void UnloadAVLibs();
+bool AVLibsLoaded();
+std::string AVLibsError();
+
+// ---------------------------------------------------------------------------
+// Types
+
+enum THookAction { haContinue = 0, haIgnore = 1, haStop = 2 };
+using TConvertPriority = Platform::TThreadPriority;
+
+constexpr int MAX_FILES = 20;
+constexpr int MAX_STREAMS = 20;
+constexpr int MAX_STREAM_MAPS = MAX_FILES * MAX_STREAMS;
+constexpr int MAX_META_DATA_MAPS = 20;
+constexpr int CODEC_TYPE_COUNT = 5;  // video, audio, data, subtitle, attachment
+constexpr int64_t NoPtsValue = INT64_MIN;
+
+struct TStreamMap {
+  int32_t FileIndex = 0;
+  int32_t StreamIndex = 0;
+  int32_t SyncFileIndex = 0;
+  int32_t SyncStreamIndex = 0;
+};
+
+struct TMetaDataMap {
+  int32_t OutFile = 0;
+  int32_t InFile = 0;
+};
+
+struct THookRange {
+  int64_t Start = 0;
+  int64_t End = 0;
+};
+
+// A bitstream filter chain, by filter names; the filter contexts are made once the
+// stream's parameters are known.
+using TBitstreamFilterChain = std::vector<std::string>;
+
+// The engine's half of the library filter graph: the names it gives its two ends.
+struct TFilterDef {
+  std::string Name;        // "ffmpeg_input" / "ffmpeg_output"
+  std::string LibraryName; // the library filter behind it
+};
+
+class TCustomFFmpeg;
+
+// Run records of one transcode; the set-up fills them, the main loop uses them.
+struct InputStream {
+  bool DecodingNeeded = false;
+  TCodecContextPtr Decoder;
+};
+
+struct OutputStream {
+  bool EncodingNeeded = false;
+  TCodecContextPtr Encoder;
+};
+
+using TLogHandler = std::function<void(TCustomFFmpeg* Sender, int ALevel, const std::string& AMessage)>;
+using TProgressHandler =
+    std::function<void(TCustomFFmpeg* Sender, int AFrameNumber, int AFPS, int ACurrentDuration,
+                       float AQuality, float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration)>;
+using TTerminateHandler = std::function<void(TCustomFFmpeg* Sender)>;
+using TBeforeHookHandler = std::function<void(TCustomFFmpeg* Sender, int64_t APTS, THookAction& AHookAction)>;
+using TCustomHookHandler =
+    std::function<void(TCustomFFmpeg* Sender, THookBitmap* ABitmap, int AFrameNumber, int64_t APTS,
+                       bool& AUpdate, bool& AStopHook)>;
+
+// Runs the engine's Execute: an asynchronous run.
+class TFFmpegThread : public Platform::TThread {
+public:
+  explicit TFFmpegThread(TCustomFFmpeg* AEngine) : FEngine(AEngine) {}
+
+protected:
+  void Execute() override;
+
+private:
+  TCustomFFmpeg* FEngine;
+};
+
+// Delivers the termination of an engine that never ran, on a thread of its own
+// like that of a real run.
+class TDoTerminateThread : public Platform::TThread {
+public:
+  explicit TDoTerminateThread(TCustomFFmpeg* AEngine) : FEngine(AEngine) {}
+
+protected:
+  void Execute() override;
+
+private:
+  TCustomFFmpeg* FEngine;
+};
+
+// ---------------------------------------------------------------------------
+// The engine
+
+// Every option and per-run value that ResetOptions puts back to its default.
+struct TEngineOptions {
+  // ---- Maps and per-input values
+  double InputTsScale[MAX_FILES][MAX_STREAMS]{};
+  std::array<TStreamMap, MAX_STREAM_MAPS> StreamMaps{};
+  std::array<TMetaDataMap, MAX_META_DATA_MAPS> MetaDataMaps{};
+  const AVInputFormat* InputFormat = nullptr;
+  const AVOutputFormat* OutputFormat = nullptr;
+
+  // ---- Video options
+  int32_t FrameWidth = 0;
+  int32_t FrameHeight = 0;
+  float FrameAspectRatio = 0;
+  int32_t FramePixFmt = -1;
+  int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+  std::array<int32_t, 3> PadColor{16, 128, 128};  // Y, U, V
+  int32_t CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
+  std::array<int32_t, 4> MaxFrames{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};  // video, audio, data, subtitle
+  AVRational FrameRate{0, 0};
+  float VideoQScale = 0;
+  TAVMemPtr<uint16_t> IntraMatrix;
+  TAVMemPtr<uint16_t> InterMatrix;
+  std::string VideoRcOverride;
+  int32_t VideoDisable = 0;
+  int32_t VideoDiscard = 0;
+  std::string VideoCodecName;
+  uint32_t VideoCodecTag = 0;
+  int32_t SameQuality = 0;
+  int32_t DoDeinterlace = 0;
+  int32_t TopFieldFirst = -1;
+  int32_t MeThreshold = 0;
+  int32_t IntraDcPrecision = 8;
+  int32_t LoopInput = 0;
+  int32_t LoopOutput = -1;
+  int32_t QpHist = 0;
+  std::string VideoFilters;
+  int32_t IntraOnly = 0;
+  int32_t VideoChannel = 0;
+  std::string VideoStandard;
+  int32_t VideoGlobalHeader = 0;
+  int32_t VideoSyncMethod = -1;
+
+  // ---- Audio and subtitle options
+  int32_t AudioSampleRate = 44100;
+  float AudioQScale = -99999.0f;
+  int32_t AudioDisable = 0;
+  int32_t AudioChannels = 2;
+  std::string AudioCodecName;
+  uint32_t AudioCodecTag = 0;
+  std::string AudioLanguage;
+  int32_t AudioSampleFmt = -1;
+  int32_t AudioVolume = 256;
+  int32_t AudioSyncMethod = 0;
+  float AudioDriftThreshold = 0.1f;
+  int32_t SubtitleDisable = 0;
+  std::string SubtitleCodecName;
+  std::string SubtitleLanguage;
+  int32_t AudioStreamCopy = 0, VideoStreamCopy = 0, SubtitleStreamCopy = 0;
+
+  // ---- Timing and muxing
+  int64_t RecordingTime = INT64_MAX;
+  int32_t TotalDuration = -1;  // milliseconds
+  int64_t StartTime = 0;
+  int64_t RecTimestamp = 0;  // seconds
+  int64_t InputTsOffset = 0;
+  float MuxPreload = 0.5f;
+  float MuxMaxDelay = 0.7f;
+  bool CopyTs = false;
+  int32_t Shortest = 0;
+  float DtsDeltaThreshold = 10.0f;
+  int64_t LimitFileSize = 0;
+  int32_t InputSync = 0;
+  int32_t RateEmu = 0;
+  int32_t ProgramId = 0;
+  int32_t ThreadCount = 1;
+
+  // ---- Meta-data of the next output
+  std::string Title, Author, Copyright, Comment, Genre, Album;
+  int32_t Year = 0;
+  int32_t Track = 0;
+
+  // ---- Diagnostics and two-pass
+  int32_t Verbose = 1;
+  int32_t DoBenchmark = 0;
+  int32_t DoHexDump = 0, DoPktDump = 0, DoPsnr = 0;
+  int32_t DoPass = 0;
+  std::string PassLogFilePrefix;
+  std::string VStatsFileName;
+  TMyFilePtr VStatsFile;
+  bool ExitOnError = false;
+  int32_t PgmyuvCompat = 0;
+  bool UsingVHook = false;
+
+  int32_t SwsFlags = 4;  // bicubic
+  std::vector<std::string> OptNames;  // generic options set, in order
+
+  // ---- Transcode state
+  int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;
+  int32_t FramesDup = 0, FramesDrop = 0;
+  int64_t TimerStart = 0;
+  TBitstreamFilterChain VideoBsfChain, AudioBsfChain, SubtitleBsfChain;
+  TBitstreamFilterChain BitstreamFilters[MAX_FILES][MAX_STREAMS];
+  bool FiltersActive = false;
+  TFilterDef InputFilterDef{"ffmpeg_input", "buffer"};
+  TFilterDef OutputFilterDef{"ffmpeg_output", "buffersink"};
+
+  // ---- Frame hooks
+  THookBitmapPixelFormat HookBitmapPixelFormat = THookBitmapPixelFormat::pf24bit;
+  int32_t HookBufferSize = 0;
+  std::vector<uint8_t> HookPicBuffer;
+  int32_t HookPicBufferSize = 0;
+  int32_t HookPixFmt = AV_PIX_FMT_BGR24;
+  int32_t HookFrameNumber = 0;
+  THookAction HookAction = haContinue;
+  std::vector<THookRange> HookRanges;
+  int32_t HookRangeIndex = 0;
+  int32_t HookRangeCount = 0;
+};
+
+class TCustomFFmpeg : public TEngineOptions {
+public:
+  TCustomFFmpeg();  // defaults; does not touch the libraries
+  virtual ~TCustomFFmpeg();
+  TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+  TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+  // Stops a run and waits for its worker to end, in 100 ms steps, for at most
+  // ATimeoutMs (negative: as long as it takes), then releases everything. Returns
+  // false, releasing nothing, when the worker is still busy after the wait: its
+  // state must stay valid, so the caller keeps the object alive.
+  bool Destroy(int64_t ATimeoutMs = -1);
+  void Init();
+  void ResetOptions();
+  void Cleanup();
+
+  // Starts the transcode. Synchronous: runs it on the calling thread and returns
+  // null. Asynchronous: returns the suspended worker, which frees itself when it
+  // ends; the caller resumes it. Null also when nothing was started.
+  TFFmpegThread* Run(bool AAsync = false, TConvertPriority APriority = TConvertPriority::tpNormal);
+  void Execute();
+  void Stop();
+  void Abort();
+  void DoTerminate();
+  std::string FormatOpenError(const std::string& AFileName, int32_t AErrorCode) const;
+
+  // Table guards: a new entry past the table's limit is refused. Files give false
+  // with LastError set; maps come from option setters and raise FFMpegException.
+  bool StoreInputFile(TInputContextPtr AContext);
+  bool StoreOutputFile(TFormatContextPtr AContext);
+  void StoreStreamMap(const TStreamMap& AMap);
+  void StoreMetaDataMap(const TMetaDataMap& AMap);
+
+  // Codecs still open after a run: closed by Execute whatever way the run ended.
+  void CloseOpenOutputCodecs();
+  void CloseOpenInputCodecs();
+
+  int32_t OptNameCount() const { return static_cast<int32_t>(OptNames.size()); }
+
+  // Reports through OnLogHandler when it is assigned.
+  void Log(int ALevel, const std::string& AMessage);
+
+  // ---- Files and maps
+  std::array<TInputContextPtr, MAX_FILES> InputFiles;
+  std::array<int64_t, MAX_FILES> InputTsOffsets{};
+  int32_t InputFileCount = 0;
+  std::array<TFormatContextPtr, MAX_FILES> OutputFiles;
+  int32_t OutputFileCount = 0;
+  int32_t StreamMapCount = 0;
+  int32_t MetaDataMapCount = 0;
+
+  // ---- Generic option holders, made by Init
+  std::array<TCodecContextPtr, CODEC_TYPE_COUNT> CodecOpts;
+  TFormatContextPtr FormatOpts;
+  TSwsContextPtr ScaleOpts;
+
+  // ---- Frame hooks: the modules, and work objects kept from first use until Cleanup
+  TFrameHookList FrameHookList;
+  std::unique_ptr<THookBitmap> HookBitmap;
+  std::vector<uint8_t> HookBuffer;
+  TSwsContextPtr ToRgbContext, FromRgbContext;
+
+  // Open-codec registries: encoders and decoders open, newest first.
+  std::list<OutputStream*> OutputStreamList;
+  std::list<InputStream*> InputStreamList;
+
+  // ---- Run state and handlers
+  std::atomic<TFFmpegThread*> Thread{nullptr};
+  std::atomic<bool> Running{false};
+  std::atomic<bool> StopRequested{false};
+  std::atomic<bool> Finished{false};
+  std::atomic<bool> Terminated{false};
+  bool ExceptionRaised = false;
+  std::string ExceptionMessage;
+  std::string LastError;
+  TBeforeHookHandler OnBeforeHookHandler;
+  TCustomHookHandler OnCustomHookHandler;
+  TLogHandler OnLogHandler;
+  TProgressHandler OnProgressHandler;
+  TTerminateHandler OnTerminateHandler;
+  int64_t ProgressIntervalUs = 500000;
+
+protected:
+  // The conversion proper: set-up, main loop and finish.
+  virtual void Transcode();
+
+private:
+  friend class TDoTerminateThread;
+  void FailRun(const std::string& AMessage);
+  void ReleaseOutputFiles();
+  void ReleaseInputFiles();
+
+  // Guards Thread against a worker that clears it and frees itself meanwhile.
+  std::mutex FThreadLock;
+  // A termination thread of Abort is on its way (Thread holds no TFFmpegThread then).
+  std::atomic<Platform::TThread*> FTerminateThread{nullptr};
+
+  // Which thread, if any, is delivering the termination right now.
+  class TRunControl {
+  public:
+    void BeginTermination() {
+      FThreadID = Platform::CurrentThreadID();
+      FActive = true;
+    }
+    void EndTermination() { FActive = false; }
+    // True while another thread than the caller is inside the termination handler.
+    bool TerminatingElsewhere() const { return FActive && FThreadID != Platform::CurrentThreadID(); }
+
+  private:
+    std::atomic<bool> FActive{false};
+    std::atomic<pid_t> FThreadID{0};
+  };
+  std::shared_ptr<TRunControl> FRunControl = std::make_shared<TRunControl>();
+};

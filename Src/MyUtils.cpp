@@ -1,0 +1,71 @@
+#include "MyUtils.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+std::string SplitText(std::string& ASource, const std::string& ASeparator, bool ARemove) {
+  const size_t Pos = ASeparator.empty() ? std::string::npos : ASource.find(ASeparator);
+  if (Pos == std::string::npos) {
+    std::string All = ASource;
+    if (ARemove) ASource.clear();
+    return All;
+  }
+  std::string Head = ASource.substr(0, Pos);
+  if (ARemove) ASource.erase(0, Pos + ASeparator.size());
+  return Head;
+}
+
+int64_t FileSizeOf(const std::string& AFileName) {
+  struct stat St;
+  if (stat(AFileName.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) return -1;
+  return static_cast<int64_t>(St.st_size);
+}
+
+bool FileExists(const std::string& AFileName) { return FileSizeOf(AFileName) >= 0; }
+
+bool DirectoryExists(const std::string& AFolder) {
+  struct stat St;
+  return stat(AFolder.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
+}
+
+std::string UpperCase(std::string AText) {
+  std::transform(AText.begin(), AText.end(), AText.begin(),
+                 [](unsigned char C) { return static_cast<char>(std::toupper(C)); });
+  return AText;
+}
+
+std::string LowerCase(std::string AText) {
+  std::transform(AText.begin(), AText.end(), AText.begin(),
+                 [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
+  return AText;
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& AFolder) {
+  if (AFolder.empty() || AFolder.back() == '/') return AFolder;
+  return AFolder + "/";
+}
+
+std::string FormatTextV(const char* AFormat, va_list AArgs) {
+  va_list Copy;
+  va_copy(Copy, AArgs);
+  char Small[256];
+  const int Needed = std::vsnprintf(Small, sizeof Small, AFormat, Copy);
+  va_end(Copy);
+  if (Needed < 0) return std::string();
+  if (static_cast<size_t>(Needed) < sizeof Small) return std::string(Small, Needed);
+  std::vector<char> Big(static_cast<size_t>(Needed) + 1);
+  std::vsnprintf(Big.data(), Big.size(), AFormat, AArgs);
+  return std::string(Big.data(), Needed);
+}
+
+std::string FormatText(const char* AFormat, ...) {
+  va_list Args;
+  va_start(Args, AFormat);
+  std::string Result = FormatTextV(AFormat, Args);
+  va_end(Args);
+  return Result;
+}

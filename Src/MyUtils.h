@@ -1,0 +1,26 @@
+// Small text and file helpers shared by every layer.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+// Returns the text of ASource up to the first ASeparator (all of it when there is
+// none). With ARemove, that part and the separator are taken out of ASource.
+std::string SplitText(std::string& ASource, const std::string& ASeparator, bool ARemove = true);
+
+// Size of a file in bytes, or -1 when it does not exist (or is no regular file).
+int64_t FileSizeOf(const std::string& AFileName);
+bool FileExists(const std::string& AFileName);
+bool DirectoryExists(const std::string& AFolder);
+
+// ASCII case folding; the texts it is used on are option names and paths.
+std::string UpperCase(std::string AText);
+std::string LowerCase(std::string AText);
+
+// Appends "/" unless the text already ends with one (an empty text stays empty).
+std::string IncludeTrailingPathDelimiter(const std::string& AFolder);
+
+// printf-style formatting into an owned string, never overrunning.
+std::string FormatText(const char* AFormat, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatTextV(const char* AFormat, va_list AArgs);

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds and runs the whole test suite: scripts/test.sh [release|asan]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/setup.sh"
+dir=$("$top/scripts/build.sh" "${1:-release}")
+export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+cd "$dir"
+ctest --output-on-failure -j "$(nproc)"
