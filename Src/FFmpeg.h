@@ -254,6 +254,8 @@ struct TEngineOptions {
 class TCustomFFmpeg : public TEngineOptions {
 public:
   TCustomFFmpeg();  // defaults; does not touch the libraries
+  // Destroys after the run has ended. A subclass whose run uses members of its own
+  // calls Destroy in its own destructor, before those members go.
   virtual ~TCustomFFmpeg();
   TCustomFFmpeg(const TCustomFFmpeg&) = delete;
   TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;

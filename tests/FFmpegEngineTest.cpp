@@ -67,6 +67,9 @@ public:
   std::atomic<bool> IgnoreStop{false};
   std::atomic<int> Transcodes{0};
 
+  // The run uses this class's members: stop it before they go.
+  ~TSteeredEngine() override { Destroy(); }
+
 protected:
   void Transcode() override {
     ++Transcodes;
