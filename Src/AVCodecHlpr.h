@@ -22,6 +22,7 @@ extern "C" {
   X(avcodec_find_encoder_by_name) \
   X(avcodec_find_decoder_by_name) \
   X(avcodec_get_name) \
+  X(av_codec_iterate) \
   X(avcodec_descriptor_get) \
   X(avcodec_string) \
   X(av_codec_is_encoder) \

@@ -21,6 +21,8 @@ extern "C" {
   X(avformat_new_stream) \
   X(avformat_get_class) \
   X(av_guess_format) \
+  X(av_muxer_iterate) \
+  X(av_demuxer_iterate) \
   X(av_guess_codec) \
   X(av_find_input_format) \
   X(av_find_best_stream) \

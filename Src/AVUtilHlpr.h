@@ -76,6 +76,8 @@ extern "C" {
   X(av_get_pix_fmt_name) \
   X(av_pix_fmt_desc_get) \
   X(av_pix_fmt_desc_next) \
+  X(av_get_bits_per_pixel) \
+  X(av_pix_fmt_desc_get_id) \
   X(av_get_sample_fmt) \
   X(av_get_sample_fmt_name) \
   X(av_get_sample_fmt_string) \

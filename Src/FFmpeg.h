@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -28,11 +29,28 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// A check that the command-line transcoder made with an assertion (the codec tag
+// setters); deliberately not an FFMpegException.
+class TAssertionFailure : public std::logic_error {
+public:
+  using std::logic_error::logic_error;
+};
+
+// A value of a named option that is not a number of the kind the option takes.
+class TConvertError : public std::invalid_argument {
+public:
+  using std::invalid_argument::invalid_argument;
+};
+
 // Held around every codec open and close and around reading a new input's stream
 // information, which the libraries do not allow concurrently.
 extern Platform::TReentrantLock CodecLock;
-// The library log level last set.
+// The library log level last set, on the engine's scale: -1 quiet, 0 errors,
+// 1 information, 2 debugging, 3 everything.
 extern std::atomic<int> GlobalLogLevel;
+// The engine's log scale and the library's (AV_LOG_*) in both directions.
+int LibraryLogLevel(int AEngineLevel);
+int EngineLogLevel(int ALibraryLevel);
 
 // Loads and binds every codec library and the helper library; a failure unloads
 // them all again. AFolder is the private library folder (empty: system search).
@@ -227,6 +245,11 @@ struct TEngineOptions {
 
   int32_t SwsFlags = 4;  // bicubic
   std::vector<std::string> OptNames;  // generic options set, in order
+  // Generic options that this library generation keeps in an encoder's or a muxer's
+  // own options: handed to the encoder when it is opened and to the muxer with the
+  // header. Names and values as the libraries take them.
+  std::map<std::string, std::string> CodecPrivateOptions;
+  std::map<std::string, std::string> FormatPrivateOptions;
 
   // ---- Transcode state
   int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;
@@ -291,6 +314,99 @@ public:
   void CloseOpenInputCodecs();
 
   int32_t OptNameCount() const { return static_cast<int32_t>(OptNames.size()); }
+
+  // ---- Option setters. Invalid values raise FFMpegException unless noted.
+  // Formats and generic options
+  void SetInputFormat(const std::string& AName);
+  void SetOutputFormat(const std::string& AName);
+  void SetFormat(const std::string& AName);
+  // Sets an option of the codec, format or scaler libraries; false (and nothing
+  // recorded) when no holder knows the name.
+  bool SetGenericOption(const std::string& AName, const std::string& AValue);
+  void SetOption(const std::string& AName, const std::string& AValue);
+  bool SetOptionInt(const std::string& AName, int32_t AValue);
+  bool SetBitrate(const std::string& AName, const std::string& AValue);
+  void SetVerbose(int32_t ALevel);
+  // Video geometry
+  void SetFrameSize(const std::string& AText);
+  void SetFrameRate(const std::string& AText);
+  void SetAspectRatio(const std::string& AText);
+  void SetCropTop(int32_t AValue);
+  void SetCropBottom(int32_t AValue);
+  void SetCropLeft(int32_t AValue);
+  void SetCropRight(int32_t AValue);
+  void SetPadTop(int32_t AValue);
+  void SetPadBottom(int32_t AValue);
+  void SetPadLeft(int32_t AValue);
+  void SetPadRight(int32_t AValue);
+  void SetPadColor(uint32_t AColor);  // red in the low byte
+  void SetPixelFormat(const std::string& AName);
+  // Video coding
+  void SetVideoCodec(const std::string& AName);
+  void SetVideoTag(const std::string& AText);  // TAssertionFailure unless 4 characters
+  void SetVideoQScale(float AValue);
+  void SetIntraMatrix(const std::string& AText);
+  void SetInterMatrix(const std::string& AText);
+  void SetRcOverride(const std::string& AText);
+  void SetMeThreshold(int32_t AValue);
+  void SetTopFieldFirst(int32_t AValue);
+  void SetVideoChannel(int32_t AValue);
+  void SetVideoStandard(const std::string& AText);
+  void SetVideoFilters(const std::string& AText);
+  void SetVideoSyncMethod(int32_t AValue);
+  void SetPass(int32_t AValue);
+  void SetVStatsFile(const std::string& AFileName);
+  void SetVStats(bool AEnable);
+  void AddVideoHook(const std::string& AText);
+  // Audio and subtitles
+  void SetAudioCodec(const std::string& AName);
+  void SetSubtitleCodec(const std::string& AName);
+  void SetAudioTag(const std::string& AText);  // TAssertionFailure unless 4 characters
+  void SetAudioSampleRate(int32_t AValue);
+  void SetAudioChannels(int32_t AValue);
+  void SetSampleFormat(const std::string& AName);
+  void SetVolume(int32_t AValue);
+  void SetAudioSyncMethod(int32_t AValue);
+  // Timing, maps and muxing
+  void SetRecordingTime(const std::string& AText);
+  void SetRecordingTimeMs(int32_t AMilliseconds);
+  void SetStartTimeSpec(const std::string& AText);
+  void SetStartTime(int64_t AMicroseconds);
+  void SetInputTsOffset(const std::string& AText);
+  void SetRecTimestamp(const std::string& AText);
+  void SetInputTsScale(const std::string& AText);
+  void AddStreamMap(const std::string& AText);
+  void AddMetaDataMap(const std::string& AText);
+  void SetMuxMaxDelay(float AValue);
+  void SetMuxPreload(float AValue);
+  void AddBitstreamFilter(const std::string& AOptionName, const std::string& AValue);
+  void SetProgramId(int32_t AValue);
+  // Meta-data of the next output
+  void SetTitle(const std::string& AText);
+  void SetAuthor(const std::string& AText);
+  void SetCopyright(const std::string& AText);
+  void SetComment(const std::string& AText);
+  void SetGenre(const std::string& AText);
+  void SetAlbum(const std::string& AText);
+  void SetYear(int32_t AValue);
+  void SetTrack(int32_t AValue);
+  // "newvideo", "newaudio", "newsubtitle": a stream of that type for the last output.
+  void AddStreamToLastOutput(AVMediaType AType);
+
+  // ---- Target presets ("vcd", "svcd", "dvd", "dv", "dv50")
+  void SetTarget(const std::string& AKind, const std::string& ANorm, const std::string& AFallbackNorm);
+  void SetTargetSpec(const std::string& AText);
+
+  // ---- The transcoder's option vocabulary by name (without the leading "-")
+  void SetOptionByName(const std::string& AName, const std::string& AValue);
+
+  // ---- Look-ups used when files are opened
+  bool FindCodec(const std::string& AName, int32_t AType, int32_t& AId, bool AEncoder);
+  // Copies every recorded generic option from ASource to ATarget when the option's
+  // flags hold all bits of AFlags.
+  void ApplyGenericOptions(void* ATarget, void* ASource, int32_t AFlags);
+  int64_t ParseTime(const std::string& AOptionName, const std::string& AText, bool AIsDuration);
+  void ParseMatrix(uint16_t* ABlock, const std::string& AText);
 
   // Reports through OnLogHandler when it is assigned.
   void Log(int ALevel, const std::string& AMessage);

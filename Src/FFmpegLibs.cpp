@@ -3,7 +3,25 @@
 #include "FFmpeg.h"
 
 Platform::TReentrantLock CodecLock;
-std::atomic<int> GlobalLogLevel{AV_LOG_INFO};
+std::atomic<int> GlobalLogLevel{1};
+
+int LibraryLogLevel(int AEngineLevel) {
+  if (AEngineLevel < 0) return AV_LOG_QUIET;
+  switch (AEngineLevel) {
+    case 0: return AV_LOG_ERROR;
+    case 1: return AV_LOG_INFO;
+    case 2: return AV_LOG_DEBUG;
+    default: return AV_LOG_TRACE;
+  }
+}
+
+int EngineLogLevel(int ALibraryLevel) {
+  if (ALibraryLevel < AV_LOG_PANIC) return -1;
+  if (ALibraryLevel <= AV_LOG_ERROR) return 0;
+  if (ALibraryLevel <= AV_LOG_INFO) return 1;
+  if (ALibraryLevel <= AV_LOG_DEBUG) return 2;
+  return 3;
+}
 
 namespace {
 
@@ -35,7 +53,7 @@ bool LoadAVLibs(const std::string& AFolder, bool AVersioned) {
                LoadSwResampleLib(GLoadError, AFolder, AVersioned) &&
                LoadMyUtilLib(GLoadError, AFolder);
   if (GAllLoaded)
-    GlobalLogLevel = av::av_log_get_level();
+    GlobalLogLevel = EngineLogLevel(av::av_log_get_level());
   else
     UnloadAVLibs();
   return GAllLoaded;

@@ -514,5 +514,5 @@ TEST_F(FFmpegEngine, CodecsLeftOpenAreClosedUnderTheCodecLock) {
 
 TEST_F(FFmpegEngine, LibrariesRunWithFloatingPointExceptionsMasked) {
   EXPECT_EQ(fegetexcept(), 0);
-  EXPECT_EQ(GlobalLogLevel.load(), av::av_log_get_level());
+  EXPECT_EQ(GlobalLogLevel.load(), EngineLogLevel(av::av_log_get_level()));
 }

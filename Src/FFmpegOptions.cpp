@@ -1,0 +1,1 @@
+#include "FFmpeg.h"
