@@ -406,6 +406,8 @@ public:
   // flags hold all bits of AFlags.
   void ApplyGenericOptions(void* ATarget, void* ASource, int32_t AFlags);
   int64_t ParseTime(const std::string& AOptionName, const std::string& AText, bool AIsDuration);
+  // Program folder + "vstats_" + the local time as hhnnss + ".log".
+  static std::string VStatsFileNameFor(const std::tm& ALocalTime);
   void ParseMatrix(uint16_t* ABlock, const std::string& AText);
 
   // Reports through OnLogHandler when it is assigned.
@@ -458,6 +460,13 @@ protected:
 private:
   friend class TDoTerminateThread;
   void FailRun(const std::string& AMessage);
+  void SetCodecName(const std::string& AName, std::string& ACodecName, int32_t& AStreamCopy);
+  void SetCrop(int32_t AValue, int32_t& ACrop, int32_t& AFrameExtent, const char* AOddMessage,
+               const char* ARangeMessage);
+  void SetPad(int32_t AValue, int32_t& APad, const char* AOddMessage);
+  void LogFormatList(const std::vector<std::string>& ALines);
+  bool SetMovedFlags(const std::string& AName, std::string& AValue);
+  bool SetPrivateOption(const std::string& AName, const std::string& AValue);
   void ReleaseOutputFiles();
   void ReleaseInputFiles();
 

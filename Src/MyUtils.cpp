@@ -32,6 +32,13 @@ bool DirectoryExists(const std::string& AFolder) {
   return stat(AFolder.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
 }
 
+std::string Trim(const std::string& AText) {
+  size_t First = 0, Last = AText.size();
+  while (First < Last && static_cast<unsigned char>(AText[First]) <= ' ') ++First;
+  while (Last > First && static_cast<unsigned char>(AText[Last - 1]) <= ' ') --Last;
+  return AText.substr(First, Last - First);
+}
+
 std::string UpperCase(std::string AText) {
   std::transform(AText.begin(), AText.end(), AText.begin(),
                  [](unsigned char C) { return static_cast<char>(std::toupper(C)); });

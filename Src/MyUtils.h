@@ -14,6 +14,9 @@ int64_t FileSizeOf(const std::string& AFileName);
 bool FileExists(const std::string& AFileName);
 bool DirectoryExists(const std::string& AFolder);
 
+// Removes blanks and control characters at both ends.
+std::string Trim(const std::string& AText);
+
 // ASCII case folding; the texts it is used on are option names and paths.
 std::string UpperCase(std::string AText);
 std::string LowerCase(std::string AText);
