@@ -64,7 +64,4 @@ PEMMET_AVCODEC_ENTRIES(PEMMET_DECLARE_ENTRY)
 
 // ARegisterAll is kept for callers; this library generation registers itself.
 bool LoadAVCodecLib(std::string& AError, const std::string& AFolder, bool AVersioned, bool ARegisterAll);
-void UnloadAVCodecLib();
-bool AVCodecLibLoaded();
-std::string AVCodecLibFileName();
-TLibBinding& AVCodecBinding();
+PEMMET_DECLARE_BINDING(AVCodec)

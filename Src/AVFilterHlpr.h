@@ -32,7 +32,4 @@ PEMMET_AVFILTER_ENTRIES(PEMMET_DECLARE_ENTRY)
 
 // ARegisterAll is kept for callers; this library generation registers itself.
 bool LoadAVFilterLib(std::string& AError, const std::string& AFolder, bool AVersioned, bool ARegisterAll);
-void UnloadAVFilterLib();
-bool AVFilterLibLoaded();
-std::string AVFilterLibFileName();
-TLibBinding& AVFilterBinding();
+PEMMET_DECLARE_BINDING(AVFilter)

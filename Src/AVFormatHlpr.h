@@ -58,7 +58,4 @@ PEMMET_AVFORMAT_ENTRIES(PEMMET_DECLARE_ENTRY)
 
 // ARegisterAll is kept for callers; this library generation registers itself.
 bool LoadAVFormatLib(std::string& AError, const std::string& AFolder, bool AVersioned, bool ARegisterAll);
-void UnloadAVFormatLib();
-bool AVFormatLibLoaded();
-std::string AVFormatLibFileName();
-TLibBinding& AVFormatBinding();
+PEMMET_DECLARE_BINDING(AVFormat)

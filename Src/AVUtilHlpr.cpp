@@ -1,23 +1,7 @@
 #include "AVUtilHlpr.h"
 
-#include <iterator>
-
-namespace av {
-PEMMET_AVUTIL_ENTRIES(PEMMET_DEFINE_ENTRY)
-}
-
-namespace {
-const TLibEntry Entries[] = {PEMMET_AVUTIL_ENTRIES(PEMMET_ENTRY_ROW)};
-}
-
-TLibBinding& AVUtilBinding() {
-  static TLibBinding Binding("avutil", LIBAVUTIL_VERSION_MAJOR, Entries, std::size(Entries));
-  return Binding;
-}
+PEMMET_DEFINE_BINDING(AVUtil, "avutil", LIBAVUTIL_VERSION_MAJOR, PEMMET_AVUTIL_ENTRIES)
 
 bool LoadAVUtilLib(std::string& AError, const std::string& AFolder, bool AVersioned) {
   return AVUtilBinding().Load(AError, AFolder, AVersioned);
 }
-void UnloadAVUtilLib() { AVUtilBinding().Unload(); }
-bool AVUtilLibLoaded() { return AVUtilBinding().Loaded(); }
-std::string AVUtilLibFileName() { return AVUtilBinding().FileName(); }

@@ -107,7 +107,4 @@ PEMMET_AVUTIL_ENTRIES(PEMMET_DECLARE_ENTRY)
 }
 
 bool LoadAVUtilLib(std::string& AError, const std::string& AFolder, bool AVersioned);
-void UnloadAVUtilLib();
-bool AVUtilLibLoaded();
-std::string AVUtilLibFileName();
-TLibBinding& AVUtilBinding();
+PEMMET_DECLARE_BINDING(AVUtil)

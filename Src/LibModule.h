@@ -80,3 +80,25 @@ private:
 // A table row that stores a resolved address into av::name.
 #define PEMMET_ENTRY_ROW(name) \
   {#name, [](void* AAddress) { av::name = reinterpret_cast<decltype(av::name)>(AAddress); }},
+
+// The process-wide binding of one library and its operations: <Prefix>Binding,
+// Unload<Prefix>Lib, <Prefix>LibLoaded and <Prefix>LibFileName. Each unit adds its
+// own Load<Prefix>Lib, whose arguments differ from library to library.
+#define PEMMET_DECLARE_BINDING(Prefix) \
+  TLibBinding& Prefix##Binding();      \
+  void Unload##Prefix##Lib();          \
+  bool Prefix##LibLoaded();            \
+  std::string Prefix##LibFileName();
+
+#define PEMMET_DEFINE_BINDING(Prefix, BaseName, Major, ENTRIES)                                   \
+  namespace av {                                                                                  \
+  ENTRIES(PEMMET_DEFINE_ENTRY)                                                                    \
+  }                                                                                               \
+  TLibBinding& Prefix##Binding() {                                                                \
+    static const TLibEntry Entries[] = {ENTRIES(PEMMET_ENTRY_ROW)};                               \
+    static TLibBinding Binding(BaseName, Major, Entries, sizeof Entries / sizeof Entries[0]);     \
+    return Binding;                                                                               \
+  }                                                                                               \
+  void Unload##Prefix##Lib() { Prefix##Binding().Unload(); }                                      \
+  bool Prefix##LibLoaded() { return Prefix##Binding().Loaded(); }                                 \
+  std::string Prefix##LibFileName() { return Prefix##Binding().FileName(); }

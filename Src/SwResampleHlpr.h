@@ -25,7 +25,4 @@ PEMMET_SWRESAMPLE_ENTRIES(PEMMET_DECLARE_ENTRY)
 }
 
 bool LoadSwResampleLib(std::string& AError, const std::string& AFolder, bool AVersioned);
-void UnloadSwResampleLib();
-bool SwResampleLibLoaded();
-std::string SwResampleLibFileName();
-TLibBinding& SwResampleBinding();
+PEMMET_DECLARE_BINDING(SwResample)

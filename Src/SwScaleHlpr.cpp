@@ -1,23 +1,7 @@
 #include "SwScaleHlpr.h"
 
-#include <iterator>
-
-namespace av {
-PEMMET_SWSCALE_ENTRIES(PEMMET_DEFINE_ENTRY)
-}
-
-namespace {
-const TLibEntry Entries[] = {PEMMET_SWSCALE_ENTRIES(PEMMET_ENTRY_ROW)};
-}
-
-TLibBinding& SwScaleBinding() {
-  static TLibBinding Binding("swscale", LIBSWSCALE_VERSION_MAJOR, Entries, std::size(Entries));
-  return Binding;
-}
+PEMMET_DEFINE_BINDING(SwScale, "swscale", LIBSWSCALE_VERSION_MAJOR, PEMMET_SWSCALE_ENTRIES)
 
 bool LoadSwScaleLib(std::string& AError, const std::string& AFolder, bool AVersioned) {
   return SwScaleBinding().Load(AError, AFolder, AVersioned);
 }
-void UnloadSwScaleLib() { SwScaleBinding().Unload(); }
-bool SwScaleLibLoaded() { return SwScaleBinding().Loaded(); }
-std::string SwScaleLibFileName() { return SwScaleBinding().FileName(); }

@@ -22,7 +22,4 @@ PEMMET_SWSCALE_ENTRIES(PEMMET_DECLARE_ENTRY)
 }
 
 bool LoadSwScaleLib(std::string& AError, const std::string& AFolder, bool AVersioned);
-void UnloadSwScaleLib();
-bool SwScaleLibLoaded();
-std::string SwScaleLibFileName();
-TLibBinding& SwScaleBinding();
+PEMMET_DECLARE_BINDING(SwScale)
