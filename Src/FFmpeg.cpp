@@ -65,13 +65,18 @@ void TCustomFFmpeg::ReleaseOutputFiles() {
     // A file that never received a byte is no output: do not leave it behind.
     const std::string FileName = Output->url ? Output->url : "";
     if (!FileName.empty() && FileSizeOf(FileName) == 0) std::remove(FileName.c_str());
+    OutputCodecs[I].clear();
+    OutputMuxing[I] = TOutputMuxing();
     Output.reset();  // frees the streams with the context
   }
   OutputFileCount = 0;
 }
 
 void TCustomFFmpeg::ReleaseInputFiles() {
-  for (int I = 0; I < InputFileCount; ++I) InputFiles[I].reset();
+  for (int I = 0; I < InputFileCount; ++I) {
+    InputCodecs[I].clear();
+    InputFiles[I].reset();
+  }
   InputFileCount = 0;
 }
 
@@ -209,6 +214,10 @@ void TCustomFFmpeg::Abort() {
 }
 
 std::string TCustomFFmpeg::FormatOpenError(const std::string& AFileName, int32_t AErrorCode) const {
+  // This library generation reports an unrecognised format and a file that ends too
+  // early with codes of its own; they mean what the table's codes meant.
+  if (AErrorCode == AVERROR_INVALIDDATA || AErrorCode == AVERROR(EILSEQ)) AErrorCode = -42;
+  if (AErrorCode == AVERROR_EOF) AErrorCode = -5;
   const char* Format;
   switch (AErrorCode) {
     case -2: Format = "%s: no such file or directory"; break;

@@ -112,6 +112,23 @@ struct OutputStream {
   TCodecContextPtr Encoder;
 };
 
+// The engine's side of one output stream until the run opens it: its encoder
+// context (or the stream-copy mark) and what the encoder gets when it is opened.
+struct TOutputStreamCodec {
+  TCodecContextPtr Codec;
+  bool StreamCopy = false;
+  float Quality = 0;  // the stream's fixed quality (lambda), 0 when none
+  std::map<std::string, std::string> PrivateOptions;
+};
+
+// Muxing values of one output that this library generation takes as the muxer's own
+// options or handles in the run.
+struct TOutputMuxing {
+  int64_t PreloadUs = 0;
+  int32_t Loop = -1;
+  std::map<std::string, std::string> PrivateOptions;
+};
+
 using TLogHandler = std::function<void(TCustomFFmpeg* Sender, int ALevel, const std::string& AMessage)>;
 using TProgressHandler =
     std::function<void(TCustomFFmpeg* Sender, int AFrameNumber, int AFPS, int ACurrentDuration,
@@ -315,6 +332,17 @@ public:
 
   int32_t OptNameCount() const { return static_cast<int32_t>(OptNames.size()); }
 
+  // ---- Inputs and outputs. False with the reason in LastError on failure.
+  bool AddInputFile(const std::string& AFileName);
+  bool AddOutputFile(const std::string& AFileName);
+  // Which stream types the opened inputs have.
+  void CheckInputStreamTypes(bool& AHasVideo, bool& AHasAudio, bool& AHasSubtitle);
+  // Add one stream to output AFileIndex (its context AOutput); raise FFMpegException.
+  void NewVideoStream(int AFileIndex, AVFormatContext* AOutput);
+  void NewAudioStream(int AFileIndex, AVFormatContext* AOutput);
+  void NewSubtitleStream(int AFileIndex, AVFormatContext* AOutput);
+  int32_t ReadFfmStreams(AVFormatContext* AOutput, const std::string& AFileName);
+
   // ---- Option setters. Invalid values raise FFMpegException unless noted.
   // Formats and generic options
   void SetInputFormat(const std::string& AName);
@@ -422,6 +450,14 @@ public:
   int32_t StreamMapCount = 0;
   int32_t MetaDataMapCount = 0;
 
+  // Per input: one decoder context per stream, the loop count and rate emulation.
+  std::array<std::vector<TCodecContextPtr>, MAX_FILES> InputCodecs;
+  std::array<int32_t, MAX_FILES> InputLoops{};
+  std::array<int32_t, MAX_FILES> InputRateEmu{};
+  // Per output: one entry per stream, and its muxing values.
+  std::array<std::vector<TOutputStreamCodec>, MAX_FILES> OutputCodecs;
+  std::array<TOutputMuxing, MAX_FILES> OutputMuxing;
+
   // ---- Generic option holders, made by Init
   std::array<TCodecContextPtr, CODEC_TYPE_COUNT> CodecOpts;
   TFormatContextPtr FormatOpts;
@@ -469,6 +505,11 @@ private:
   bool SetPrivateOption(const std::string& AName, const std::string& AValue);
   void ReleaseOutputFiles();
   void ReleaseInputFiles();
+  void ResetPerInputOptions();
+  void TakeVideoStreamDefaults(const std::string& AFileName, AVStream* AStream, AVCodecContext* ADecoder);
+  AVStream* NewOutputStream(AVFormatContext* AOutput, AVMediaType AType);
+  void ReleaseUnlistedOutput(int AFileIndex);
+  bool FailOutput(const std::string& AMessage);
 
   // Guards Thread against a worker that clears it and frees itself meanwhile.
   std::mutex FThreadLock;

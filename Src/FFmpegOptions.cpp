@@ -562,7 +562,7 @@ void TCustomFFmpeg::SetProgramId(int32_t AValue) {
 }
 
 // ---------------------------------------------------------------------------
-// Meta-data and streams of the last output
+// Meta-data of the next output
 
 namespace {
 void SetIfGiven(std::string& AField, const std::string& AText) {
@@ -583,12 +583,6 @@ void TCustomFFmpeg::SetYear(int32_t AValue) {
 
 void TCustomFFmpeg::SetTrack(int32_t AValue) {
   if (AValue > 0) Track = AValue;
-}
-
-void TCustomFFmpeg::AddStreamToLastOutput(AVMediaType AType) {
-  if (OutputFileCount <= 0) Fail("At least one output file must be specified");
-  Fail(FormatText("Adding a %s stream to an output is not available in this build",
-                  av::av_get_media_type_string(AType)));
 }
 
 // ---------------------------------------------------------------------------

@@ -440,7 +440,10 @@ TEST_F(FFmpegEngine, FormatOpenErrorMessages) {
       {-42, "in.avi: Unknown format"},
       {-1, "in.avi: Error while opening file"},
       {0, "in.avi: Error while opening file"},
-      {-1094995529, "in.avi: Error while opening file"},
+      {AVERROR_INVALIDDATA, "in.avi: Unknown format"},
+      {AVERROR(EILSEQ), "in.avi: Unknown format"},
+      {AVERROR_EOF, "in.avi: I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted."},
+      {AVERROR(EPERM), "in.avi: Error while opening file"},
   };
   for (const TCase& C : Cases) EXPECT_EQ(Engine.FormatOpenError("in.avi", C.Code), C.Message) << C.Code;
   EXPECT_EQ(Engine.FormatOpenError("100%s.avi", -2), "100%s.avi: no such file or directory");
