@@ -331,6 +331,18 @@ bool TCustomFFmpeg::FailOutput(const std::string& AMessage) {
 }
 
 bool TCustomFFmpeg::AddOutputFile(const std::string& AFileName) {
+  // The stream options ("vn", "acodec", "copy", ...) belong to this output only, also
+  // for a stream type it does not get.
+  struct TResetAtEnd {
+    TCustomFFmpeg& E;
+    ~TResetAtEnd() {
+      E.VideoDisable = E.AudioDisable = E.SubtitleDisable = 0;
+      E.VideoStreamCopy = E.AudioStreamCopy = E.SubtitleStreamCopy = 0;
+      E.VideoCodecName.clear();
+      E.AudioCodecName.clear();
+      E.SubtitleCodecName.clear();
+    }
+  } Reset{*this};
   if (!VideoFilters.empty() && (CropTop || CropBottom || CropLeft || CropRight))
     return FailOutput("Cannot enable crop options and filters at the same time.");
   if (FilterChainResizes(VideoFilters) && (PadTop || PadBottom || PadLeft || PadRight))
