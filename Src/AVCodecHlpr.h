@@ -17,6 +17,7 @@ extern "C" {
   X(avcodec_free_context) \
   X(avcodec_open2) \
   X(avcodec_close) \
+  X(avcodec_is_open) \
   X(avcodec_find_encoder) \
   X(avcodec_find_decoder) \
   X(avcodec_find_encoder_by_name) \

@@ -84,6 +84,7 @@ extern "C" {
   X(av_get_bytes_per_sample) \
   X(av_sample_fmt_is_planar) \
   X(av_samples_alloc) \
+  X(av_samples_alloc_array_and_samples) \
   X(av_samples_set_silence) \
   X(av_audio_fifo_alloc) \
   X(av_audio_fifo_free) \

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "FFmpegRun.h"
 #include "MyUtils.h"
 
 void TFFmpegThread::Execute() {
@@ -173,10 +174,6 @@ void TCustomFFmpeg::Execute() {
   Finish();
 }
 
-void TCustomFFmpeg::Transcode() {
-  throw FFMpegException("Transcoding is not available in this build");
-}
-
 void TCustomFFmpeg::DoTerminate() {
   // The handler may destroy the engine (the component frees tasks when a batch
   // ends), so nothing of the engine is touched after it returns; the control block
@@ -269,20 +266,18 @@ void TCustomFFmpeg::StoreMetaDataMap(const TMetaDataMap& AMap) {
 }
 
 void TCustomFFmpeg::CloseOpenOutputCodecs() {
-  for (OutputStream* Stream : OutputStreamList) {
-    if (!Stream->EncodingNeeded || !Stream->Encoder) continue;
-    av::av_freep(&Stream->Encoder->stats_in);
+  for (AVCodecContext* Encoder : OutputStreamList) {
+    av::av_freep(&Encoder->stats_in);
     std::lock_guard<Platform::TReentrantLock> Guard(CodecLock);
-    Stream->Encoder.reset();
+    av::avcodec_close(Encoder);
   }
   OutputStreamList.clear();
 }
 
 void TCustomFFmpeg::CloseOpenInputCodecs() {
-  for (InputStream* Stream : InputStreamList) {
-    if (!Stream->DecodingNeeded || !Stream->Decoder) continue;
+  for (AVCodecContext* Decoder : InputStreamList) {
     std::lock_guard<Platform::TReentrantLock> Guard(CodecLock);
-    Stream->Decoder.reset();
+    av::avcodec_close(Decoder);
   }
   InputStreamList.clear();
 }

@@ -101,16 +101,11 @@ struct TFilterDef {
 
 class TCustomFFmpeg;
 
-// Run records of one transcode; the set-up fills them, the main loop uses them.
-struct InputStream {
-  bool DecodingNeeded = false;
-  TCodecContextPtr Decoder;
-};
-
-struct OutputStream {
-  bool EncodingNeeded = false;
-  TCodecContextPtr Encoder;
-};
+// Run records of one transcode (FFmpegRun.h); the set-up fills them, the main loop
+// uses them, and they are released when the transcode ends.
+struct InputStream;
+struct OutputStream;
+struct TRunTables;
 
 // The engine's side of one output stream until the run opens it: its encoder
 // context (or the stream-copy mark) and what the encoder gets when it is opened.
@@ -469,9 +464,11 @@ public:
   std::vector<uint8_t> HookBuffer;
   TSwsContextPtr ToRgbContext, FromRgbContext;
 
-  // Open-codec registries: encoders and decoders open, newest first.
-  std::list<OutputStream*> OutputStreamList;
-  std::list<InputStream*> InputStreamList;
+  // Open-codec registries: encoders and decoders open, newest first. They hold the
+  // contexts themselves (owned by OutputCodecs and InputCodecs until Cleanup), so
+  // closing what a failed run left open never reads a released run record.
+  std::list<AVCodecContext*> OutputStreamList;
+  std::list<AVCodecContext*> InputStreamList;
 
   // ---- Run state and handlers
   std::atomic<TFFmpegThread*> Thread{nullptr};
@@ -489,9 +486,33 @@ public:
   TTerminateHandler OnTerminateHandler;
   int64_t ProgressIntervalUs = 500000;
 
+  // The statistics of the run's reports.
+  std::array<int32_t, 52> QpHistogram{};
+
 protected:
   // The conversion proper: set-up, main loop and finish.
   virtual void Transcode();
+
+  // The stages of a transcode (FFmpegTranscode.cpp, FFmpegPacket.cpp, FFmpegAudio.cpp,
+  // FFmpegReport.cpp).
+  void SetUpRun();
+  void SetUpOutputStream(OutputStream& AOst, int AOrdinal);
+  void OpenCodecsAndHeaders();
+  void RunMainLoop();
+  void FinishRun();
+  void ReleaseRunTables();
+  void CorrectTimestamps(InputStream& AIst, AVPacket* APacket);
+  int OutputPacket(InputStream& AIst, int AIstIndex, const AVPacket* APacket);
+  void DispatchAudio(InputStream& AIst, int AIstIndex, AVFrame* AFrame);
+  void CopyPacket(InputStream& AIst, OutputStream& AOst, const AVPacket* APacket);
+  void FlushEncoders(int AIstIndex);
+  void EncodeAudioFrame(OutputStream& AOst, AVFrame* AFrame);
+  void DrainEncoder(OutputStream& AOst, bool AEndOfInput);
+  void WriteFrame(AVFormatContext* AOutput, AVPacket* APacket, AVCodecContext* ACodec, OutputStream& AOst);
+  void DoAudioOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* AFrame);
+  void PrintReport(bool AIsLast);
+
+  std::unique_ptr<TRunTables> RunTables;
 
 private:
   friend class TDoTerminateThread;

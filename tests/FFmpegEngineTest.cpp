@@ -305,12 +305,13 @@ TEST_F(FFmpegEngine, ForeignExceptionPassesOnAfterTheCleanUp) {
   EXPECT_FALSE(Engine.Running);
 }
 
-TEST_F(FFmpegEngine, UnfinishedTranscodeIsAFailedRun) {
+TEST_F(FFmpegEngine, OutputWithoutStreamsIsAFailedRun) {
   TCustomFFmpeg Engine;
   Recorder.Attach(Engine);
   PrepareRun(Engine);
   Engine.Run(false);
   EXPECT_TRUE(Engine.ExceptionRaised);
+  EXPECT_EQ(Engine.ExceptionMessage, "Output file does not contain any stream");
   EXPECT_FALSE(Engine.Finished);
   EXPECT_EQ(Recorder.Terminations().size(), 1u);
 }
@@ -489,23 +490,25 @@ TEST_F(FFmpegEngine, TablesRefuseEntriesPastTheirLimits) {
 
 TEST_F(FFmpegEngine, CodecsLeftOpenAreClosedUnderTheCodecLock) {
   TCustomFFmpeg Engine;
-  OutputStream Encoded;
-  Encoded.EncodingNeeded = true;
-  Encoded.Encoder.reset(av::avcodec_alloc_context3(nullptr));
-  Encoded.Encoder->stats_in = static_cast<char*>(av::av_malloc(16));
-  OutputStream Copied;  // a stream copy keeps its context for the run's own release
-  Copied.Encoder.reset(av::avcodec_alloc_context3(nullptr));
-  InputStream Decoded;
-  Decoded.DecodingNeeded = true;
-  Decoded.Decoder.reset(av::avcodec_alloc_context3(nullptr));
-  Engine.OutputStreamList = {&Encoded, &Copied};
-  Engine.InputStreamList = {&Decoded};
+  auto Open = [](const AVCodec* ACodec) {
+    TCodecContextPtr Context(av::avcodec_alloc_context3(ACodec));
+    Context->sample_rate = 8000;
+    Context->sample_fmt = AV_SAMPLE_FMT_S16;
+    av::av_channel_layout_default(&Context->ch_layout, 1);
+    EXPECT_EQ(av::avcodec_open2(Context.get(), ACodec, nullptr), 0);
+    return Context;
+  };
+  TCodecContextPtr Encoder = Open(av::avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE));
+  Encoder->stats_in = static_cast<char*>(av::av_malloc(16));
+  TCodecContextPtr Decoder = Open(av::avcodec_find_decoder(AV_CODEC_ID_PCM_S16LE));
+  Engine.OutputStreamList = {Encoder.get()};
+  Engine.InputStreamList = {Decoder.get()};
 
   Engine.CloseOpenOutputCodecs();
   Engine.CloseOpenInputCodecs();
-  EXPECT_EQ(Encoded.Encoder, nullptr);
-  EXPECT_NE(Copied.Encoder, nullptr);
-  EXPECT_EQ(Decoded.Decoder, nullptr);
+  EXPECT_FALSE(av::avcodec_is_open(Encoder.get()));
+  EXPECT_FALSE(av::avcodec_is_open(Decoder.get()));
+  EXPECT_EQ(Encoder->stats_in, nullptr);
   EXPECT_TRUE(Engine.OutputStreamList.empty());
   EXPECT_TRUE(Engine.InputStreamList.empty());
   std::thread Other([] {

@@ -1,0 +1,441 @@
+// One whole conversion: the run tables and stream mapping, opening the codecs and
+// writing the headers, the main loop, and the orderly finish.
+#include <algorithm>
+#include <cmath>
+
+#include "FFmpegRun.h"
+#include "MyUtils.h"
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
+
+AVMediaType TypeOf(const AVStream* AStream) { return AStream->codecpar->codec_type; }
+
+constexpr AVRational MicroSeconds{1, 1000000};
+
+}  // namespace
+
+void TCustomFFmpeg::Transcode() {
+  RunTables = std::make_unique<TRunTables>();
+  try {
+    SetUpRun();
+    OpenCodecsAndHeaders();
+    RunMainLoop();
+    FinishRun();
+  } catch (...) {
+    ReleaseRunTables();
+    throw;
+  }
+  ReleaseRunTables();
+}
+
+void TCustomFFmpeg::ReleaseRunTables() { RunTables.reset(); }
+
+// ---------------------------------------------------------------------------
+// Set-up: tables, stream mapping, stream parameters
+
+void TCustomFFmpeg::SetUpRun() {
+  TRunTables& R = *RunTables;
+  R.Packet.reset(av::av_packet_alloc());
+  R.CopyPacket.reset(av::av_packet_alloc());
+  if (!R.Packet || !R.CopyPacket) Fail("av_mallocz fail");
+
+  for (int F = 0; F < InputFileCount; ++F) {
+    InputFileState State;
+    State.IstIndex = static_cast<int32_t>(R.InputStreams.size());
+    State.NbStreams = static_cast<int32_t>(InputFiles[F]->nb_streams);
+    R.Files.push_back(State);
+    for (int S = 0; S < State.NbStreams; ++S) {
+      auto Ist = std::make_unique<InputStream>();
+      Ist->FileIndex = F;
+      Ist->Index = S;
+      Ist->St = InputFiles[F]->streams[S];
+      Ist->Decoder = S < static_cast<int>(InputCodecs[F].size()) ? InputCodecs[F][S].get() : nullptr;
+      Ist->RateEmu = InputRateEmu[F] != 0;
+      if (Ist->RateEmu) Ist->Start = av::av_gettime();
+      R.InputStreams.push_back(std::move(Ist));
+    }
+  }
+
+  int OutputStreamCount = 0;
+  for (int F = 0; F < OutputFileCount; ++F) {
+    if (OutputFiles[F]->nb_streams == 0) Fail("Output file does not contain any stream");
+    OutputStreamCount += static_cast<int>(OutputFiles[F]->nb_streams);
+  }
+  if (StreamMapCount > 0 && StreamMapCount != OutputStreamCount)
+    Fail("Number of stream maps must match number of output streams");
+  for (int M = 0; M < StreamMapCount; ++M) {
+    const TStreamMap& Map = StreamMaps[M];
+    auto Exists = [&](int AFile, int AStream) {
+      return AFile >= 0 && AFile < InputFileCount && AStream >= 0 && AStream < R.Files[AFile].NbStreams;
+    };
+    if (!Exists(Map.FileIndex, Map.StreamIndex))
+      Fail(FormatText("Could not find input stream #%d.%d", Map.FileIndex, Map.StreamIndex));
+    if (!Exists(Map.SyncFileIndex, Map.SyncStreamIndex))
+      Fail(FormatText("Could not find sync stream #%d.%d", Map.SyncFileIndex, Map.SyncStreamIndex));
+  }
+
+  for (int F = 0, N = 0; F < OutputFileCount; ++F)
+    for (unsigned S = 0; S < OutputFiles[F]->nb_streams; ++S, ++N) {
+      auto Ost = std::make_unique<OutputStream>();
+      Ost->FileIndex = F;
+      Ost->Index = static_cast<int32_t>(S);
+      Ost->St = OutputFiles[F]->streams[S];
+      Ost->Setup = &OutputCodecs[F][S];
+      Ost->Encoder = Ost->Setup->Codec.get();
+      const AVMediaType Type = TypeOf(Ost->St);
+      int Source = -1;
+      if (StreamMapCount > 0) {
+        const TStreamMap& Map = StreamMaps[N];
+        Source = R.Files[Map.FileIndex].IstIndex + Map.StreamIndex;
+        if (TypeOf(R.InputStreams[Source]->St) != Type) {
+          av::av_dump_format(OutputFiles[F].get(), F, OutputFiles[F]->url, 1);
+          Fail(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d", Map.FileIndex, Map.StreamIndex, F,
+                          static_cast<int>(S)));
+        }
+        Ost->SyncIst = R.InputStreams[R.Files[Map.SyncFileIndex].IstIndex + Map.SyncStreamIndex].get();
+      } else {
+        if (ProgramId != 0) {
+          for (int I = 0; I < InputFileCount && Source < 0; ++I)
+            for (unsigned P = 0; P < InputFiles[I]->nb_programs && Source < 0; ++P) {
+              const AVProgram* Program = InputFiles[I]->programs[P];
+              if (Program->id != ProgramId) continue;
+              for (unsigned K = 0; K < Program->nb_stream_indexes && Source < 0; ++K) {
+                const int Candidate = R.Files[I].IstIndex + static_cast<int>(Program->stream_index[K]);
+                if (R.InputStreams[Candidate]->Discard && TypeOf(R.InputStreams[Candidate]->St) == Type)
+                  Source = Candidate;
+              }
+            }
+        } else {
+          for (size_t I = 0; I < R.InputStreams.size() && Source < 0; ++I)
+            if (R.InputStreams[I]->Discard && TypeOf(R.InputStreams[I]->St) == Type) Source = static_cast<int>(I);
+          // Several outputs may share one input: fall back to the last one of the type.
+          for (size_t I = R.InputStreams.size(); I-- > 0 && Source < 0;)
+            if (TypeOf(R.InputStreams[I]->St) == Type) Source = static_cast<int>(I);
+        }
+        if (Source < 0) {
+          av::av_dump_format(OutputFiles[F].get(), F, OutputFiles[F]->url, 1);
+          Fail(FormatText("Could not find input stream matching output stream #%d.%d", F, static_cast<int>(S)));
+        }
+        Ost->SyncIst = R.InputStreams[Source].get();
+      }
+      Ost->SourceIndex = Source;
+      R.InputStreams[Source]->Discard = false;
+      R.OutputStreams.push_back(std::move(Ost));
+    }
+
+  for (size_t I = 0; I < R.OutputStreams.size(); ++I) SetUpOutputStream(*R.OutputStreams[I], static_cast<int>(I));
+
+  for (int F = 0; F < OutputFileCount; ++F) av::av_dump_format(OutputFiles[F].get(), F, OutputFiles[F]->url, 1);
+  if (Verbose >= 0 && OnLogHandler) {
+    Log(1, "Stream mapping:");
+    for (const auto& Ost : R.OutputStreams) {
+      const InputStream& Ist = *R.InputStreams[Ost->SourceIndex];
+      Log(1, FormatText("  Stream #%d.%d -> #%d.%d", Ist.FileIndex, Ist.Index, Ost->FileIndex, Ost->Index));
+      if (Ost->SyncIst != &Ist) Log(1, FormatText(" [sync #%d.%d]", Ost->SyncIst->FileIndex, Ost->SyncIst->Index));
+    }
+  }
+}
+
+void TCustomFFmpeg::SetUpOutputStream(OutputStream& AOst, int AOrdinal) {
+  InputStream& Ist = *RunTables->InputStreams[AOst.SourceIndex];
+  AVStream* St = AOst.St;
+  AVCodecContext* Enc = AOst.Encoder;
+  const AVCodecParameters* In = Ist.St->codecpar;
+
+  if (!av::av_dict_get(St->metadata, "language", nullptr, 0))
+    if (const AVDictionaryEntry* Lang = av::av_dict_get(Ist.St->metadata, "language", nullptr, 0))
+      av::av_dict_set(&St->metadata, "language", std::string(Lang->value).substr(0, 3).c_str(), 0);
+  St->disposition = Ist.St->disposition;
+
+  if (AOst.Setup->StreamCopy) {
+    const uint32_t ForcedTag = Enc ? Enc->codec_tag : 0;
+    if (av::avcodec_parameters_copy(St->codecpar, In) < 0) Fail("av_mallocz fail");
+    const AVCodecTag* const* Table = OutputFiles[AOst.FileIndex]->oformat->codec_tag;
+    if (ForcedTag)
+      St->codecpar->codec_tag = ForcedTag;
+    else if (Table && !av::av_codec_get_id(Table, In->codec_tag) && av::av_codec_get_tag(Table, In->codec_id))
+      St->codecpar->codec_tag = 0;  // the muxer chooses its own tag for this codec
+    St->time_base = Ist.St->time_base;
+    switch (In->codec_type) {
+      case AVMEDIA_TYPE_AUDIO:
+        if (AudioVolume != 256) Fail("-acodec copy and -vol are incompatible (frames are not decoded)");
+        if ((St->codecpar->block_align == 1 && In->codec_id == AV_CODEC_ID_MP3) || In->codec_id == AV_CODEC_ID_AC3)
+          St->codecpar->block_align = 0;
+        break;
+      case AVMEDIA_TYPE_VIDEO:
+        if (OnCustomHookHandler) Fail("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+        if (UsingVHook) Fail("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+        break;
+      case AVMEDIA_TYPE_SUBTITLE: break;
+      default: Fail("invalid codec_type of output stream");
+    }
+    return;
+  }
+
+  switch (Enc->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+      AOst.Fifo.reset(av::av_audio_fifo_alloc(Enc->sample_fmt, Enc->ch_layout.nb_channels, 1024));
+      if (!AOst.Fifo) Fail("av_fifo_init fail");
+      AOst.AudioResample = Enc->sample_rate != In->sample_rate || AudioSyncMethod > 1;
+      Ist.DecodingNeeded = AOst.EncodingNeeded = true;
+      break;
+    case AVMEDIA_TYPE_VIDEO:
+    case AVMEDIA_TYPE_SUBTITLE:
+      Fail(FormatText("Re-encoding a %s stream is not available yet (output stream #%d.%d); copy or disable it",
+                      av::av_get_media_type_string(Enc->codec_type), AOst.FileIndex, AOst.Index));
+    default: Fail("invalid codec_type of output stream");
+  }
+
+  if (Enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) {
+    const std::string Name =
+        ((PassLogFilePrefix.empty() ? std::string("ffmpeg2pass") : PassLogFilePrefix) + "-" +
+         std::to_string(AOrdinal) + ".log")
+            .substr(0, 1023);
+    if (Enc->flags & AV_CODEC_FLAG_PASS1) {
+      AOst.LogFile.reset(av::my_fopen(Name.c_str(), "w"));
+      if (!AOst.LogFile) Fail("creat file fail: " + Name);
+    } else {
+      TMyFilePtr File(av::my_fopen(Name.c_str(), "r"));
+      if (!File) Fail("creat open fail: " + Name);
+      av::my_fseek(File.get(), 0, SEEK_END);
+      const long Size = std::max(0L, av::my_ftell(File.get()));
+      av::my_fseek(File.get(), 0, SEEK_SET);
+      char* Stats = static_cast<char*>(av::av_malloc(static_cast<size_t>(Size) + 1));
+      if (!Stats) Fail("Could not allocate log buffer");
+      const size_t Read = av::my_fread(Stats, 1, static_cast<size_t>(Size), File.get());
+      Stats[Read] = 0;
+      Enc->stats_in = Stats;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Codecs, bitstream filters, meta-data and headers
+
+namespace {
+
+// "name" or "name=key=value:key=value": a filter with its options.
+TBsfContextPtr MakeBitstreamFilter(const std::string& ASpec, const AVStream* AStream) {
+  std::string Args = ASpec;
+  const std::string Name = SplitText(Args, "=");
+  const AVBitStreamFilter* Filter = av::av_bsf_get_by_name(Name.c_str());
+  AVBSFContext* Raw = nullptr;
+  if (!Filter || av::av_bsf_alloc(Filter, &Raw) < 0) Fail("Unknown bitstream filter " + Trim(ASpec));
+  TBsfContextPtr Context(Raw);
+  while (!Args.empty()) {
+    std::string Pair = SplitText(Args, ":");
+    const std::string Key = SplitText(Pair, "=");
+    if (av::av_opt_set(Context.get(), Key.c_str(), Pair.c_str(), AV_OPT_SEARCH_CHILDREN) < 0)
+      Fail("Invalid option " + Key + " of bitstream filter " + Name);
+  }
+  av::avcodec_parameters_copy(Context->par_in, AStream->codecpar);
+  Context->time_base_in = AStream->time_base;
+  if (av::av_bsf_init(Context.get()) < 0) Fail("Cannot initialise bitstream filter " + Name);
+  return Context;
+}
+
+void FillDictionary(TDictionary& ADict, const std::map<std::string, std::string>& AOptions) {
+  for (const auto& [Name, Value] : AOptions) av::av_dict_set(ADict.Address(), Name.c_str(), Value.c_str(), 0);
+}
+
+}  // namespace
+
+void TCustomFFmpeg::OpenCodecsAndHeaders() {
+  TRunTables& R = *RunTables;
+  for (auto& Ost : R.OutputStreams) {
+    if (!Ost->EncodingNeeded) continue;
+    AVCodecContext* Enc = Ost->Encoder;
+    const AVCodec* Codec = av::avcodec_find_encoder(Enc->codec_id);
+    if (!Codec) Fail(FormatText("Unsupported codec for output stream #%d.%d", Ost->FileIndex, Ost->Index));
+    TDictionary Options;
+    FillDictionary(Options, Ost->Setup->PrivateOptions);
+    {
+      std::lock_guard<Platform::TReentrantLock> Guard(CodecLock);
+      if (av::avcodec_open2(Enc, Codec, Options.Address()) < 0)
+        Fail(FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect parameters such as "
+                        "bit_rate, rate, width or height",
+                        Ost->FileIndex, Ost->Index));
+      OutputStreamList.push_front(Enc);
+    }
+    ExtraSize += Enc->extradata_size;
+    av::avcodec_parameters_from_context(Ost->St->codecpar, Enc);
+    Ost->St->time_base = Enc->time_base;
+    Ost->EncoderFrame.reset(av::av_frame_alloc());
+    Ost->EncodedPacket.reset(av::av_packet_alloc());
+    if (!Ost->EncoderFrame || !Ost->EncodedPacket) Fail("av_mallocz fail");
+  }
+  for (auto& Ost : R.OutputStreams)
+    for (const std::string& Spec : BitstreamFilters[Ost->FileIndex][Ost->Index]) {
+      Ost->BitstreamFilters.push_back(MakeBitstreamFilter(Spec, Ost->St));
+      av::avcodec_parameters_copy(Ost->St->codecpar, Ost->BitstreamFilters.back()->par_out);
+    }
+
+  for (auto& Ist : R.InputStreams) {
+    if (Ist->DecodingNeeded) {
+      AVCodecContext* Dec = Ist->Decoder;
+      const AVCodec* Codec = Dec ? av::avcodec_find_decoder(Dec->codec_id) : nullptr;
+      if (!Codec)
+        Fail(FormatText("Unsupported codec (id=%d) for input stream #%d.%d", Dec ? Dec->codec_id : 0, Ist->FileIndex,
+                        Ist->Index));
+      std::lock_guard<Platform::TReentrantLock> Guard(CodecLock);
+      if (av::avcodec_open2(Dec, Codec, nullptr) < 0)
+        Fail(FormatText("Error while opening codec for input stream #%d.%d", Ist->FileIndex, Ist->Index));
+      InputStreamList.push_front(Dec);
+      Ist->Decoded.reset(av::av_frame_alloc());
+      if (!Ist->Decoded) Fail("av_mallocz fail");
+    }
+    Ist->Pts = 0;
+    Ist->NextPts = NoPtsValue;
+    Ist->IsStart = true;
+  }
+
+  for (int M = 0; M < MetaDataMapCount; ++M) {
+    const TMetaDataMap& Map = MetaDataMaps[M];
+    if (Map.OutFile < 0 || Map.OutFile >= OutputFileCount)
+      Fail(FormatText("Invalid output file index %d map_meta_data(%d,%d)", Map.OutFile, Map.OutFile, Map.InFile));
+    if (Map.InFile < 0 || Map.InFile >= InputFileCount)
+      Fail(FormatText("Invalid input file index %d map_meta_data(%d,%d)", Map.InFile, Map.OutFile, Map.InFile));
+    av::av_dict_copy(&OutputFiles[Map.OutFile]->metadata, InputFiles[Map.InFile]->metadata, 0);
+  }
+
+  bool WantSdp = true;
+  for (int F = 0; F < OutputFileCount; ++F) {
+    TDictionary Options;
+    FillDictionary(Options, OutputMuxing[F].PrivateOptions);
+    const AVClass* const* MuxerClass = &OutputFiles[F]->oformat->priv_class;
+    if (*MuxerClass &&
+        av::av_opt_find(const_cast<const AVClass**>(MuxerClass), "preload", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+      av::av_dict_set(Options.Address(), "preload", std::to_string(OutputMuxing[F].PreloadUs).c_str(), 0);
+    if (av::avformat_write_header(OutputFiles[F].get(), Options.Address()) < 0)
+      Fail(FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", F));
+    if (std::string(OutputFiles[F]->oformat->name) != "rtp") WantSdp = false;
+  }
+  if (WantSdp && OnLogHandler) {
+    std::vector<AVFormatContext*> Files;
+    for (int F = 0; F < OutputFileCount; ++F) Files.push_back(OutputFiles[F].get());
+    char Sdp[2048] = {};
+    av::av_sdp_create(Files.data(), OutputFileCount, Sdp, sizeof Sdp);
+    Log(1, "SDP: " + Trim(Sdp));
+  }
+  TimerStart = av::av_gettime();
+}
+
+// ---------------------------------------------------------------------------
+// Main loop
+
+void TCustomFFmpeg::CorrectTimestamps(InputStream& AIst, AVPacket* APacket) {
+  const AVRational Tb = AIst.St->time_base;
+  const int64_t Offset = av::av_rescale_q(InputTsOffsets[AIst.FileIndex], MicroSeconds, Tb);
+  if (APacket->dts != NoPtsValue) APacket->dts += Offset;
+  if (APacket->pts != NoPtsValue) APacket->pts += Offset;
+  const double Scale = AIst.Index < MAX_STREAMS ? InputTsScale[AIst.FileIndex][AIst.Index] : 0;
+  if (Scale != 0) {
+    if (APacket->pts != NoPtsValue) APacket->pts = std::llround(APacket->pts * Scale);
+    if (APacket->dts != NoPtsValue) APacket->dts = std::llround(APacket->dts * Scale);
+  }
+  if (APacket->dts != NoPtsValue && AIst.NextPts != NoPtsValue && !CopyTs) {
+    const int64_t Dts = av::av_rescale_q(APacket->dts, Tb, MicroSeconds);
+    const int64_t Delta = Dts - AIst.NextPts;
+    if (std::fabs(static_cast<double>(Delta)) > DtsDeltaThreshold * 1000000.0 || Dts + 1 < AIst.Pts) {
+      InputTsOffsets[AIst.FileIndex] -= Delta;
+      if (Verbose > 2)
+        Log(1, FormatText("timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(Delta),
+                          static_cast<long long>(InputTsOffsets[AIst.FileIndex])));
+      const int64_t Shift = av::av_rescale_q(Delta, MicroSeconds, Tb);
+      APacket->dts -= Shift;
+      if (APacket->pts != NoPtsValue) APacket->pts -= Shift;
+    }
+  }
+}
+
+void TCustomFFmpeg::RunMainLoop() {
+  TRunTables& R = *RunTables;
+  AVPacket* Packet = R.Packet.get();
+  int64_t LastReport = TimerStart;
+  while (!StopRequested) {
+    double OptsMin = 1e100, IptsMin = 1e100;
+    int Chosen = -1;
+    for (auto& Ost : R.OutputStreams) {
+      const InputStream& Ist = *R.InputStreams[Ost->SourceIndex];
+      const AVMediaType Type = TypeOf(Ost->St);
+      const double Opts = (Type == AVMEDIA_TYPE_VIDEO && Ost->EncodingNeeded)
+                              ? Ost->SyncOpts * av_q2d(Ost->Encoder->time_base)
+                              : Ost->MuxedEnd * av_q2d(Ost->St->time_base);
+      const double Ipts = static_cast<double>(Ist.Pts);
+      if (!R.Files[Ist.FileIndex].EofReached) {
+        if (Ipts < IptsMin) {
+          IptsMin = Ipts;
+          if (InputSync) Chosen = Ist.FileIndex;
+        }
+        if (Opts < OptsMin) {
+          OptsMin = Opts;
+          if (!InputSync) Chosen = Ist.FileIndex;
+        }
+      }
+      if (Type >= 0 && Type < 4 && Ost->FrameNumber >= MaxFrames[Type]) {
+        Chosen = -1;
+        break;
+      }
+    }
+    if (Chosen < 0) break;
+    if (!(static_cast<double>(RecordingTime) / 1000000 > OptsMin)) break;
+    if (LimitFileSize != 0 && OutputFiles[0]->pb && av::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSize)
+      break;
+
+    if (av::av_read_frame(InputFiles[Chosen].get(), Packet) < 0) {
+      R.Files[Chosen].EofReached = true;
+      if (Shortest) break;
+      continue;
+    }
+    if (DoPktDump)
+      av::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, Packet, DoHexDump,
+                           Packet->stream_index < R.Files[Chosen].NbStreams
+                               ? InputFiles[Chosen]->streams[Packet->stream_index]
+                               : InputFiles[Chosen]->streams[0]);
+    if (Packet->stream_index >= R.Files[Chosen].NbStreams ||
+        R.InputStreams[R.Files[Chosen].IstIndex + Packet->stream_index]->Discard) {
+      av::av_packet_unref(Packet);
+      continue;
+    }
+    const int IstIndex = R.Files[Chosen].IstIndex + Packet->stream_index;
+    InputStream& Ist = *R.InputStreams[IstIndex];
+    CorrectTimestamps(Ist, Packet);
+    if (OutputPacket(Ist, IstIndex, Packet) < 0) {
+      av::av_packet_unref(Packet);
+      const std::string Message = FormatText("Error while decoding stream #%d.%d", Ist.FileIndex, Ist.Index);
+      if (ExitOnError) Fail(Message);
+      if (Verbose >= 0) Log(1, Message);
+      continue;
+    }
+    av::av_packet_unref(Packet);
+    const int64_t Now = av::av_gettime();
+    if (Now - LastReport > ProgressIntervalUs) {
+      LastReport = Now;
+      PrintReport(false);
+    }
+  }
+}
+
+void TCustomFFmpeg::FinishRun() {
+  TRunTables& R = *RunTables;
+  for (size_t I = 0; I < R.InputStreams.size(); ++I)
+    if (R.InputStreams[I]->DecodingNeeded) OutputPacket(*R.InputStreams[I], static_cast<int>(I), nullptr);
+  for (int F = 0; F < OutputFileCount; ++F) av::av_write_trailer(OutputFiles[F].get());
+  PrintReport(true);
+  for (auto& Ost : R.OutputStreams) {
+    if (!Ost->EncodingNeeded) continue;
+    av::av_freep(&Ost->Encoder->stats_in);
+    std::lock_guard<Platform::TReentrantLock> Guard(CodecLock);
+    av::avcodec_close(Ost->Encoder);
+    OutputStreamList.remove(Ost->Encoder);
+  }
+  for (auto& Ist : R.InputStreams) {
+    if (!Ist->DecodingNeeded) continue;
+    std::lock_guard<Platform::TReentrantLock> Guard(CodecLock);
+    av::avcodec_close(Ist->Decoder);
+    InputStreamList.remove(Ist->Decoder);
+  }
+  Finished = !StopRequested;
+}

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "FFmpeg.h"
+#include "MediaGenerator.h"
+#include "MyUtils.h"
+#include "TestSupport.h"
+
+namespace {
+
+struct TProgress {
+  int FrameNumber, Fps, CurrentMs;
+  float Quality, BitRate;
+  int64_t Size;
+  int TotalMs;
+};
+
+// Share of a signal's energy at AFrequency (Goertzel over one channel), 0 … 1.
+double ToneShare(const TDecodedAudio& AAudio, double AFrequency, int AChannel = 0) {
+  const int64_t N = AAudio.Frames();
+  if (N == 0) return 0;
+  const double W = 2 * M_PI * AFrequency / AAudio.SampleRate;
+  double S1 = 0, S2 = 0, Energy = 0;
+  for (int64_t I = 0; I < N; ++I) {
+    const double X = AAudio.Samples[I * AAudio.Channels + AChannel];
+    Energy += X * X;
+    const double S = X + 2 * std::cos(W) * S1 - S2;
+    S2 = S1;
+    S1 = S;
+  }
+  const double Power = S1 * S1 + S2 * S2 - 2 * std::cos(W) * S1 * S2;
+  return Energy > 0 ? 2 * Power / (N * Energy) : 0;
+}
+
+double Rms(const TDecodedAudio& AAudio) {
+  double Sum = 0;
+  for (double X : AAudio.Samples) Sum += X * X;
+  return AAudio.Samples.empty() ? 0 : std::sqrt(Sum / AAudio.Samples.size());
+}
+
+class FFmpegTranscode : public ::testing::Test {
+protected:
+  void SetUp() override { LoadSystemLibraries(); }
+
+  std::string Tone(const std::string& AName, double ASeconds, int ARate = 44100, int AChannels = 2) {
+    TToneSpec Spec;
+    Spec.FileName = Dir.File(AName);
+    Spec.SampleRate = ARate;
+    Spec.Channels = AChannels;
+    Spec.Seconds = ASeconds;
+    MakeTone(Spec);
+    return Spec.FileName;
+  }
+
+  // Prepares an engine the way the converter does: input, MP3 options, output.
+  void Prepare(TCustomFFmpeg& AEngine, const std::string& AInput, const std::string& AOutput,
+               const std::function<void(TCustomFFmpeg&)>& AOptions = nullptr) {
+    AEngine.Init();
+    AEngine.SetVerbose(-1);
+    AEngine.Verbose = 1;
+    AEngine.OnLogHandler = [this](TCustomFFmpeg*, int ALevel, const std::string& AMessage) {
+      Log.push_back({ALevel, AMessage});
+    };
+    AEngine.OnProgressHandler = [this](TCustomFFmpeg*, int AFrame, int AFps, int ACurrent, float AQ, float ABitRate,
+                                       int64_t ASize, int ATotal) {
+      Progress.push_back({AFrame, AFps, ACurrent, AQ, ABitRate, ASize, ATotal});
+    };
+    ASSERT_TRUE(AEngine.AddInputFile(AInput)) << AEngine.LastError;
+    AEngine.SetAudioCodec("libmp3lame");
+    if (AOptions) AOptions(AEngine);
+    ASSERT_TRUE(AEngine.AddOutputFile(AOutput)) << AEngine.LastError;
+  }
+
+  bool Logged(const std::string& AMessage) const {
+    for (const auto& [Level, Message] : Log)
+      if (Message == AMessage) return true;
+    return false;
+  }
+
+  TTempDir Dir;
+  std::vector<std::pair<int, std::string>> Log;
+  std::vector<TProgress> Progress;
+};
+
+}  // namespace
+
+TEST_F(FFmpegTranscode, WavBecomesAnMp3OfTheSameSound) {
+  TCustomFFmpeg Engine;
+  const std::string Out = Dir.File("tone.mp3");
+  Prepare(Engine, Tone("tone.wav", 2.0), Out, [](TCustomFFmpeg& E) { E.SetBitrate("ab", "128000"); });
+  Engine.Run(false);
+  ASSERT_FALSE(Engine.ExceptionRaised) << Engine.ExceptionMessage;
+  EXPECT_TRUE(Engine.Finished);
+
+  const TDecodedAudio Mp3 = DecodeAudio(Out);
+  EXPECT_EQ(Mp3.SampleRate, 44100);
+  EXPECT_EQ(Mp3.Channels, 2);
+  EXPECT_NEAR(Mp3.Frames() / 44100.0, 2.0, 0.1);
+  EXPECT_GT(ToneShare(Mp3, 440.0), 0.9) << "the tone survives the encoding";
+  EXPECT_GT(ToneShare(Mp3, 440.0, 1), 0.9);
+  const int64_t Size = FileSizeOf(Out);
+  EXPECT_NEAR(Size * 8 / 2.0, 128000, 20000) << "about the asked bit rate";
+
+  EXPECT_TRUE(Logged("Stream mapping:"));
+  EXPECT_TRUE(Logged("  Stream #0.0 -> #0.0"));
+  ASSERT_FALSE(Progress.empty());
+  const TProgress& Last = Progress.back();
+  EXPECT_EQ(Last.FrameNumber, -1);
+  EXPECT_EQ(Last.Fps, -1);
+  EXPECT_FLOAT_EQ(Last.Quality, -1.0f);
+  EXPECT_NEAR(Last.CurrentMs, 2000, 100);
+  EXPECT_EQ(Last.Size, Size);
+  EXPECT_EQ(Last.TotalMs, 2000);
+  EXPECT_NEAR(Last.BitRate, 128, 20);
+  EXPECT_EQ(Engine.InputFileCount, 0) << "the run cleans up";
+}
+
+TEST_F(FFmpegTranscode, RateAndChannelsAreConverted) {
+  TCustomFFmpeg Engine;
+  const std::string Out = Dir.File("resampled.mp3");
+  Prepare(Engine, Tone("mono48k.wav", 1.0, 48000, 1), Out, [](TCustomFFmpeg& E) {
+    E.SetAudioSampleRate(22050);
+    E.SetAudioChannels(2);
+  });
+  Engine.Run(false);
+  ASSERT_FALSE(Engine.ExceptionRaised) << Engine.ExceptionMessage;
+  const TDecodedAudio Mp3 = DecodeAudio(Out);
+  EXPECT_EQ(Mp3.SampleRate, 22050);
+  EXPECT_EQ(Mp3.Channels, 2);
+  EXPECT_NEAR(Mp3.Frames() / 22050.0, 1.0, 0.1);
+  EXPECT_GT(ToneShare(Mp3, 440.0), 0.9);
+}
+
+TEST_F(FFmpegTranscode, RecordingTimeAndVolume) {
+  TCustomFFmpeg Plain, Louder;
+  Prepare(Plain, Tone("a.wav", 2.0), Dir.File("plain.mp3"), [](TCustomFFmpeg& E) { E.SetRecordingTime("1"); });
+  Plain.Run(false);
+  Prepare(Louder, Tone("b.wav", 2.0), Dir.File("loud.mp3"), [](TCustomFFmpeg& E) {
+    E.SetRecordingTime("1");
+    E.SetVolume(512);
+  });
+  Louder.Run(false);
+  ASSERT_FALSE(Plain.ExceptionRaised || Louder.ExceptionRaised) << Plain.ExceptionMessage << Louder.ExceptionMessage;
+  const TDecodedAudio A = DecodeAudio(Dir.File("plain.mp3")), B = DecodeAudio(Dir.File("loud.mp3"));
+  // The loop ends at the first packet past the limit, and the encoder's delay adds a little.
+  EXPECT_GE(A.Frames() / 44100.0, 1.0);
+  EXPECT_LT(A.Frames() / 44100.0, 1.2);
+  EXPECT_NEAR(Rms(B) / Rms(A), 2.0, 0.1);
+}
+
+TEST_F(FFmpegTranscode, StopBeforeTheFirstPacketStillWritesACompleteFile) {
+  TCustomFFmpeg Engine;
+  const std::string Out = Dir.File("stopped.mp3");
+  Prepare(Engine, Tone("s.wav", 1.0), Out);
+  Engine.OnLogHandler = [&](TCustomFFmpeg* E, int, const std::string& AMessage) {
+    if (AMessage == "Stream mapping:") E->Stop();
+  };
+  Engine.Run(false);
+  EXPECT_FALSE(Engine.ExceptionRaised) << Engine.ExceptionMessage;
+  EXPECT_FALSE(Engine.Finished);
+  ASSERT_FALSE(Progress.empty()) << "the last report comes all the same";
+  if (FileExists(Out)) {
+    int64_t Frames = 0;
+    try {
+      Frames = DecodeAudio(Out).Frames();
+    } catch (const std::exception&) {
+      // a file without a single audio frame may not even be recognised
+    }
+    EXPECT_EQ(Frames, 0);
+  }
+}
+
+TEST_F(FFmpegTranscode, StreamCopy) {
+  TCustomFFmpeg Engine;
+  const std::string In = Tone("c.wav", 1.0, 22050, 1);
+  Engine.Init();
+  Engine.SetVerbose(-1);
+  ASSERT_TRUE(Engine.AddInputFile(In));
+  Engine.SetAudioCodec("copy");
+  ASSERT_TRUE(Engine.AddOutputFile(Dir.File("copy.wav")));
+  Engine.Run(false);
+  ASSERT_FALSE(Engine.ExceptionRaised) << Engine.ExceptionMessage;
+  const TDecodedAudio Source = DecodeAudio(In), Copy = DecodeAudio(Dir.File("copy.wav"));
+  EXPECT_EQ(Copy.Samples, Source.Samples);
+
+  TCustomFFmpeg Louder;
+  Louder.Init();
+  Louder.SetVerbose(-1);
+  ASSERT_TRUE(Louder.AddInputFile(In));
+  Louder.SetAudioCodec("copy");
+  Louder.SetVolume(255);
+  ASSERT_TRUE(Louder.AddOutputFile(Dir.File("copy2.wav")));
+  Louder.Run(false);
+  EXPECT_EQ(Louder.ExceptionMessage, "-acodec copy and -vol are incompatible (frames are not decoded)");
+}
+
+TEST_F(FFmpegTranscode, SetUpFailures) {
+  struct TCase {
+    std::function<void(TCustomFFmpeg&)> Arrange;
+    std::string Message;
+  } Cases[] = {
+      {[](TCustomFFmpeg& E) { E.AddStreamMap("0.0"); E.AddStreamMap("0.0"); },
+       "Number of stream maps must match number of output streams"},
+      {[](TCustomFFmpeg& E) { E.AddStreamMap("1.0"); }, "Could not find input stream #1.0"},
+      {[](TCustomFFmpeg& E) { E.AddStreamMap("0.0:0.3"); }, "Could not find sync stream #0.3"},
+      {[](TCustomFFmpeg& E) { E.AddMetaDataMap("1:0"); }, "Invalid output file index 1 map_meta_data(1,0)"},
+  };
+  const std::string In = Tone("f.wav", 0.2);
+  for (const TCase& C : Cases) {
+    TCustomFFmpeg Engine;
+    Prepare(Engine, In, Dir.File("f.mp3"));
+    C.Arrange(Engine);
+    Engine.Run(false);
+    EXPECT_TRUE(Engine.ExceptionRaised) << C.Message;
+    EXPECT_EQ(Engine.ExceptionMessage, C.Message);
+    EXPECT_TRUE(Engine.OutputStreamList.empty()) << "nothing stays open";
+    EXPECT_TRUE(Engine.InputStreamList.empty());
+  }
+}
