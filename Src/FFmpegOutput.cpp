@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <sys/stat.h>
+
 #include "FFmpeg.h"
 #include "MyUtils.h"
 
@@ -323,6 +325,13 @@ void TCustomFFmpeg::ReleaseUnlistedOutput(int AFileIndex) {
   for (TBitstreamFilterChain& Chain : BitstreamFilters[AFileIndex]) Chain.clear();
 }
 
+namespace {
+bool SameFile(const std::string& A, const std::string& B) {
+  struct stat SA, SB;
+  return stat(A.c_str(), &SA) == 0 && stat(B.c_str(), &SB) == 0 && SA.st_dev == SB.st_dev && SA.st_ino == SB.st_ino;
+}
+}  // namespace
+
 bool TCustomFFmpeg::FailOutput(const std::string& AMessage) {
   LastError = AMessage;
   OutputFormat = nullptr;
@@ -350,6 +359,10 @@ bool TCustomFFmpeg::AddOutputFile(const std::string& AFileName) {
         "Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, scale, "
         "transpose, etc.)");
   if (OutputFileCount >= MAX_FILES) return FailOutput(FormatText("Too many output files (at most %d)", MAX_FILES));
+  // Writing over a file that is being read would destroy the input.
+  for (int I = 0; I < InputFileCount; ++I)
+    if (InputFiles[I]->url && SameFile(AFileName, InputFiles[I]->url))
+      return FailOutput(FormatText("Output file '%s' is input file #%d", AFileName.c_str(), I));
   FiltersActive = !VideoFilters.empty();
 
   if (!OutputFormat) OutputFormat = av::av_guess_format(nullptr, AFileName.c_str(), nullptr);

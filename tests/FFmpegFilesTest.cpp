@@ -306,6 +306,17 @@ TEST_F(FFmpegFiles, OutputFailuresLeaveNoListedOutput) {
   EXPECT_TRUE(Engine.OutputCodecs[0].empty());
 }
 
+TEST_F(FFmpegFiles, AnInputIsNeverOverwritten) {
+  const std::string In = Tone("keep.wav", 0.2);
+  const int64_t Size = FileSizeOf(In);
+  ASSERT_TRUE(Engine.AddInputFile(In));
+  Engine.SetOutputFormat("wav");
+  EXPECT_FALSE(Engine.AddOutputFile(Dir.Path() + "/./keep.wav"));
+  EXPECT_EQ(Engine.LastError, "Output file '" + Dir.Path() + "/./keep.wav' is input file #0");
+  EXPECT_EQ(FileSizeOf(In), Size);
+  EXPECT_EQ(Engine.OutputFileCount, 0);
+}
+
 TEST_F(FFmpegFiles, StreamsAddedToTheLastOutput) {
   ASSERT_TRUE(Engine.AddInputFile(Tone("in.wav", 0.1)));
   ASSERT_TRUE(Engine.AddOutputFile(Dir.File("out.mka")));

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <atomic>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -220,4 +222,127 @@ TEST_F(FFmpegTranscode, SetUpFailures) {
     EXPECT_TRUE(Engine.OutputStreamList.empty()) << "nothing stays open";
     EXPECT_TRUE(Engine.InputStreamList.empty());
   }
+}
+
+TEST_F(FFmpegTranscode, CompressedInputsBecomeMp3) {
+  struct TCase {
+    std::string Format, Codec;
+    int Rate, Channels;
+  } Cases[] = {{"ogg", VorbisEncoderName(), 44100, 2}, {"flac", "flac", 32000, 1}, {"mp2", "mp2", 48000, 2}};
+  for (const TCase& C : Cases) {
+    TToneSpec Spec;
+    Spec.FileName = Dir.File("in." + C.Format);
+    Spec.Format = C.Format;
+    Spec.Codec = C.Codec;
+    Spec.SampleRate = C.Rate;
+    Spec.Channels = C.Channels;
+    Spec.Seconds = 1.5;
+    Spec.Frequencies = {440.0, 660.0};
+    MakeTone(Spec);
+    TCustomFFmpeg Engine;
+    const std::string Out = Dir.File(C.Format + ".mp3");
+    Prepare(Engine, Spec.FileName, Out);
+    Engine.Run(false);
+    ASSERT_FALSE(Engine.ExceptionRaised) << C.Format << ": " << Engine.ExceptionMessage;
+    const TDecodedAudio Mp3 = DecodeAudio(Out);
+    EXPECT_EQ(Mp3.SampleRate, C.Rate) << C.Format;
+    EXPECT_EQ(Mp3.Channels, C.Channels) << C.Format;
+    EXPECT_NEAR(Mp3.Frames() / double(C.Rate), 1.5, 0.1) << C.Format;
+    EXPECT_GT(ToneShare(Mp3, 440.0) + ToneShare(Mp3, 660.0), 0.85) << C.Format;
+  }
+}
+
+TEST_F(FFmpegTranscode, TextReportsWithoutAProgressHandler) {
+  TCustomFFmpeg Engine;
+  Prepare(Engine, Tone("r.wav", 0.5), Dir.File("r.mp3"));
+  Engine.OnProgressHandler = nullptr;
+  Engine.Verbose = 0;  // only the last report speaks
+  Engine.Run(false);
+  std::vector<std::string> Reports;
+  for (const auto& [Level, Message] : Log)
+    if (Message.rfind("size=", 0) == 0 || Message.rfind("video:", 0) == 0) Reports.push_back(Message);
+  ASSERT_EQ(Reports.size(), 2u);
+  EXPECT_NE(Reports[0].find(" time=0.5"), std::string::npos) << Reports[0];
+  EXPECT_EQ(Reports[1].rfind("video:0kB audio:", 0), 0u) << Reports[1];
+  EXPECT_NE(Reports[1].find("global headers:0kB muxing overhead "), std::string::npos);
+  EXPECT_EQ(Reports[1].substr(Reports[1].size() - 3), "%\r\n");
+}
+
+TEST_F(FFmpegTranscode, TwoOutputsShareTheirInput) {
+  TCustomFFmpeg Engine;
+  Prepare(Engine, Tone("shared.wav", 0.5), Dir.File("one.mp3"));
+  Engine.SetAudioCodec("libmp3lame");
+  ASSERT_TRUE(Engine.AddOutputFile(Dir.File("two.mp3")));
+  Engine.Run(false);
+  ASSERT_FALSE(Engine.ExceptionRaised) << Engine.ExceptionMessage;
+  EXPECT_TRUE(Logged("  Stream #0.0 -> #1.0"));
+  EXPECT_NEAR(DecodeAudio(Dir.File("one.mp3")).Frames(), DecodeAudio(Dir.File("two.mp3")).Frames(), 1152);
+}
+
+TEST_F(FFmpegTranscode, FrameLimitOnACopiedStream) {
+  TCustomFFmpeg Engine;
+  const std::string In = Tone("frames.wav", 2.0, 8000, 1);
+  Engine.Init();
+  Engine.SetVerbose(-1);
+  ASSERT_TRUE(Engine.AddInputFile(In));
+  Engine.SetAudioCodec("copy");
+  Engine.MaxFrames[AVMEDIA_TYPE_AUDIO] = 3;
+  ASSERT_TRUE(Engine.AddOutputFile(Dir.File("limited.wav")));
+  Engine.Run(false);
+  ASSERT_FALSE(Engine.ExceptionRaised) << Engine.ExceptionMessage;
+  EXPECT_TRUE(Engine.Finished);
+  const int64_t Copied = DecodeAudio(Dir.File("limited.wav")).Frames();
+  const int64_t Source = DecodeAudio(In).Frames();
+  EXPECT_GT(Copied, 0);
+  EXPECT_LT(Copied, Source) << "three packets, not the whole file";
+}
+
+TEST_F(FFmpegTranscode, BitstreamFiltersOnACopiedStream) {
+  const std::string In = Tone("bsf.wav", 0.3, 8000, 1);
+  for (const char* Chain : {"null", "null,null"}) {
+    TCustomFFmpeg Engine;
+    Engine.Init();
+    Engine.SetVerbose(-1);
+    ASSERT_TRUE(Engine.AddInputFile(In));
+    Engine.SetAudioCodec("copy");
+    std::string Rest = Chain;
+    while (!Rest.empty()) Engine.AddBitstreamFilter("absf", SplitText(Rest, ","));
+    ASSERT_TRUE(Engine.AddOutputFile(Dir.File("bsf.wav")));
+    Engine.Run(false);
+    ASSERT_FALSE(Engine.ExceptionRaised) << Engine.ExceptionMessage;
+    EXPECT_EQ(DecodeAudio(Dir.File("bsf.wav")).Samples, DecodeAudio(In).Samples) << Chain;
+  }
+  TCustomFFmpeg Bad;
+  Bad.Init();
+  Bad.SetVerbose(-1);
+  ASSERT_TRUE(Bad.AddInputFile(In));
+  Bad.SetAudioCodec("copy");
+  Bad.AddBitstreamFilter("absf", "null=nosuchoption=1");
+  ASSERT_TRUE(Bad.AddOutputFile(Dir.File("bad.wav")));
+  Bad.Run(false);
+  EXPECT_EQ(Bad.ExceptionMessage, "Invalid option nosuchoption of bitstream filter null");
+}
+
+TEST_F(FFmpegTranscode, AsynchronousRunAndStop) {
+  auto* Engine = new TCustomFFmpeg;
+  Prepare(*Engine, Tone("long.wav", 20.0, 44100, 2), Dir.File("long.mp3"));
+  std::promise<void> Started, Ended;
+  std::atomic<bool> Once{false};
+  Engine->OnProgressHandler = [&](TCustomFFmpeg*, int, int, int ACurrent, float, float, int64_t, int) {
+    if (ACurrent > 0 && !Once.exchange(true)) Started.set_value();
+  };
+  Engine->ProgressIntervalUs = 0;
+  Engine->OnTerminateHandler = [&](TCustomFFmpeg*) { Ended.set_value(); };
+  TFFmpegThread* Worker = Engine->Run(true);
+  ASSERT_NE(Worker, nullptr);
+  Worker->Resume();
+  Started.get_future().wait();
+  Engine->Stop();
+  ASSERT_EQ(Ended.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_FALSE(Engine->Finished);
+  EXPECT_FALSE(Engine->ExceptionRaised) << Engine->ExceptionMessage;
+  delete Engine;
+  const double Seconds = DecodeAudio(Dir.File("long.mp3")).Frames() / 44100.0;
+  EXPECT_GT(Seconds, 0.0) << "a stopped conversion leaves a complete, shorter file";
+  EXPECT_LT(Seconds, 20.0);
 }
