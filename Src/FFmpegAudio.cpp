@@ -73,17 +73,13 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext*, OutputStream& AOst, InputStream
             PadBytes = std::max<int64_t>(0, MaxPaddedBlockBytes - BlockBytes);
           const int64_t PadOut = PadBytes / (2 * InChannels) * Enc->sample_rate / InRate;
           if (PadOut > 0) {
-            uint8_t** Silence = nullptr;
-            if (av::av_samples_alloc_array_and_samples(&Silence, nullptr, Enc->ch_layout.nb_channels,
-                                                       static_cast<int>(PadOut), Enc->sample_fmt, 0) < 0)
+            if (!AOst.Silence.Reserve(static_cast<int>(PadOut), Enc->ch_layout.nb_channels, Enc->sample_fmt))
               Fail("av_malloc failed");
-            av::av_samples_set_silence(Silence, 0, static_cast<int>(PadOut), Enc->ch_layout.nb_channels,
+            av::av_samples_set_silence(AOst.Silence.Planes(), 0, static_cast<int>(PadOut), Enc->ch_layout.nb_channels,
                                        Enc->sample_fmt);
-            const int Written =
-                av::av_audio_fifo_write(AOst.Fifo.get(), reinterpret_cast<void**>(Silence), static_cast<int>(PadOut));
-            av::av_freep(&Silence[0]);
-            av::av_freep(&Silence);
-            if (Written < 0) Fail("av_fifo_realloc2() failed");
+            if (av::av_audio_fifo_write(AOst.Fifo.get(), reinterpret_cast<void**>(AOst.Silence.Planes()),
+                                        static_cast<int>(PadOut)) < 0)
+              Fail("av_fifo_realloc2() failed");
           }
           if (Verbose > 2) Log(1, FormatText("adding %d audio samples of silence", static_cast<int>(Delta)));
         }
@@ -110,14 +106,11 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext*, OutputStream& AOst, InputStream
   if (Convert) {
     const int Capacity = av::swr_get_out_samples(AOst.Resample.get(), InSamples);
     if (Capacity < 0) Fail("av_malloc failed");
-    uint8_t** Out = nullptr;
-    if (av::av_samples_alloc_array_and_samples(&Out, nullptr, Enc->ch_layout.nb_channels, std::max(Capacity, 1),
-                                               Enc->sample_fmt, 0) < 0)
+    if (!AOst.Converted.Reserve(std::max(Capacity, 1), Enc->ch_layout.nb_channels, Enc->sample_fmt))
       Fail("av_malloc failed");
+    uint8_t** Out = AOst.Converted.Planes();
     const int Got = av::swr_convert(AOst.Resample.get(), Out, Capacity, In.data(), InSamples);
     Written = Got > 0 ? av::av_audio_fifo_write(AOst.Fifo.get(), reinterpret_cast<void**>(Out), Got) : 0;
-    av::av_freep(&Out[0]);
-    av::av_freep(&Out);
     if (Got < 0) {
       if (ExitOnError) Fail("av_audio_convert() failed");
       Log(0, "av_audio_convert() failed");

@@ -29,6 +29,37 @@ struct InputStream {
   TFramePtr Decoded;
 };
 
+// Sample planes allocated by the library, kept and grown as blocks need.
+class TSampleBuffer {
+public:
+  TSampleBuffer() = default;
+  ~TSampleBuffer() { Free(); }
+  TSampleBuffer(const TSampleBuffer&) = delete;
+  TSampleBuffer& operator=(const TSampleBuffer&) = delete;
+  // Room for at least ASamples samples; false when it cannot be had.
+  bool Reserve(int ASamples, int AChannels, AVSampleFormat AFormat) {
+    if (FPlanes && ASamples <= FCapacity) return true;
+    Free();
+    if (av::av_samples_alloc_array_and_samples(&FPlanes, nullptr, AChannels, ASamples, AFormat, 0) < 0) {
+      FPlanes = nullptr;
+      return false;
+    }
+    FCapacity = ASamples;
+    return true;
+  }
+  uint8_t** Planes() const { return FPlanes; }
+
+private:
+  void Free() {
+    if (!FPlanes) return;
+    av::av_freep(&FPlanes[0]);
+    av::av_freep(&FPlanes);
+    FCapacity = 0;
+  }
+  uint8_t** FPlanes = nullptr;
+  int FCapacity = 0;
+};
+
 struct OutputStream {
   int32_t FileIndex = 0;
   int32_t Index = 0;
@@ -50,6 +81,8 @@ struct OutputStream {
   int ResampleInRate = 0;
   int ResampleInChannels = 0;
   TAudioFifoPtr Fifo;
+  TSampleBuffer Converted;  // resampler output
+  TSampleBuffer Silence;    // inserted to keep the audio in step
   TFramePtr EncoderFrame;
   TPacketPtr EncodedPacket;
   std::vector<TBsfContextPtr> BitstreamFilters;

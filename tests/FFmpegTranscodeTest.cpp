@@ -346,3 +346,32 @@ TEST_F(FFmpegTranscode, AsynchronousRunAndStop) {
   EXPECT_GT(Seconds, 0.0) << "a stopped conversion leaves a complete, shorter file";
   EXPECT_LT(Seconds, 20.0);
 }
+
+TEST_F(FFmpegTranscode, AudioSyncPadsAndDropsToFollowTheInputClock) {
+  const std::string In = Tone("sync.wav", 1.0, 44100, 2);
+  struct TCase {
+    int SyncMethod;
+    const char* Offset;
+    double Seconds;  // of the output
+  } Cases[] = {{1, "0.5", 1.5}, {1, "-0.5", 0.5}, {0, "0.5", 1.0}};
+  for (const TCase& C : Cases) {
+    TCustomFFmpeg Engine;
+    const std::string Out = Dir.File("sync.mp3");
+    Engine.Init();
+    Engine.SetVerbose(-1);
+    Engine.SetInputTsOffset(C.Offset);
+    ASSERT_TRUE(Engine.AddInputFile(In));
+    Engine.SetAudioCodec("libmp3lame");
+    Engine.SetAudioSyncMethod(C.SyncMethod);
+    ASSERT_TRUE(Engine.AddOutputFile(Out));
+    Engine.Run(false);
+    ASSERT_FALSE(Engine.ExceptionRaised) << Engine.ExceptionMessage;
+    const TDecodedAudio Mp3 = DecodeAudio(Out);
+    EXPECT_NEAR(Mp3.Frames() / 44100.0, C.Seconds, 0.1) << C.SyncMethod << " " << C.Offset;
+    if (C.SyncMethod == 1 && C.Seconds > 1.0) {
+      TDecodedAudio Head = Mp3;
+      Head.Samples.resize(size_t(0.4 * 44100) * 2);
+      EXPECT_LT(Rms(Head), 0.01) << "the output starts with the inserted silence";
+    }
+  }
+}
