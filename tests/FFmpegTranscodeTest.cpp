@@ -307,10 +307,10 @@ TEST_F(FFmpegTranscode, BitstreamFiltersOnACopiedStream) {
     Engine.SetAudioCodec("copy");
     std::string Rest = Chain;
     while (!Rest.empty()) Engine.AddBitstreamFilter("absf", SplitText(Rest, ","));
-    ASSERT_TRUE(Engine.AddOutputFile(Dir.File("bsf.wav")));
+    ASSERT_TRUE(Engine.AddOutputFile(Dir.File("bsf-out.wav")));
     Engine.Run(false);
     ASSERT_FALSE(Engine.ExceptionRaised) << Engine.ExceptionMessage;
-    EXPECT_EQ(DecodeAudio(Dir.File("bsf.wav")).Samples, DecodeAudio(In).Samples) << Chain;
+    EXPECT_EQ(DecodeAudio(Dir.File("bsf-out.wav")).Samples, DecodeAudio(In).Samples) << Chain;
   }
   TCustomFFmpeg Bad;
   Bad.Init();
