@@ -51,8 +51,10 @@ TEST_F(MediaGenerator, TonesAndChordsHaveTheAskedParameters) {
   const TToneCase Cases[] = {
       {"tone.ogg", "ogg", Vorbis, 44100, 2, 1.0, {440.0}, "vorbis", 0.05},
       {"chord.ogg", "ogg", Vorbis, 22050, 1, 0.5, Chord, "vorbis", 0.05},
-      {"surround.ogg", "ogg", Vorbis, 48000, 6, 0.5, Chord, "vorbis", 0.05},
+      // Four channels, not six: libvorbis's own 5.1 set-up leaks a block.
+      {"quad.ogg", "ogg", Vorbis, 48000, 4, 0.5, Chord, "vorbis", 0.05},
       {"chord.flac", "flac", "flac", 48000, 1, 1.0, Chord, "flac", 0.2},
+      {"surround.flac", "flac", "flac", 44100, 6, 0.5, Chord, "flac", 0.2},
       {"tone.flac", "flac", "flac", 8000, 2, 0.7, {1000.0}, "flac", 0.2},
       {"tone.wav", "wav", "pcm_s16le", 16000, 1, 0.7, {440.0}, "pcm_s16le", 0.01},
       {"chord.wav", "wav", "pcm_s16le", 44100, 2, 1.0, Chord, "pcm_s16le", 0.01},
