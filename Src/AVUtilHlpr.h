@@ -101,7 +101,10 @@ extern "C" {
   X(av_channel_layout_copy) \
   X(av_channel_layout_describe) \
   X(av_get_media_type_string) \
-  X(av_d2q)
+  X(av_d2q) \
+  X(av_frame_ref) \
+  X(av_frame_is_writable) \
+  X(av_get_picture_type_char)
 
 namespace av {
 PEMMET_AVUTIL_ENTRIES(PEMMET_DECLARE_ENTRY)

@@ -106,6 +106,7 @@ class TCustomFFmpeg;
 struct InputStream;
 struct OutputStream;
 struct TRunTables;
+struct TVideoQuality;
 
 // The engine's side of one output stream until the run opens it: its encoder
 // context (or the stream-copy mark) and what the encoder gets when it is opened.
@@ -381,6 +382,9 @@ public:
   void SetVStatsFile(const std::string& AFileName);
   void SetVStats(bool AEnable);
   void AddVideoHook(const std::string& AText);
+  // Pictures whose time lies in one of the ranges go to the frame hook modules. Takes
+  // a copy, sorted by end, and starts the next scan at the first range.
+  void SetHookRanges(const std::vector<THookRange>& ARanges);
   // Audio and subtitles
   void SetAudioCodec(const std::string& AName);
   void SetSubtitleCodec(const std::string& AName);
@@ -511,6 +515,31 @@ protected:
   void WriteFrame(AVFormatContext* AOutput, AVPacket* APacket, AVCodecContext* ACodec, OutputStream& AOst);
   void DoAudioOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* AFrame);
   void PrintReport(bool AIsLast);
+
+  // The video and subtitle stages (FFmpegTranscode.cpp, FFmpegPacket.cpp, FFmpegVideo.cpp,
+  // FFmpegReport.cpp).
+  void SetUpVideoEncoding(OutputStream& AOst, InputStream& AIst);
+  void SetUpSubtitleEncoding(OutputStream& AOst, InputStream& AIst);
+  // Stand-ins while the run has no frame hooks and no filter graph: the hooks' own
+  // pre-processing without any hook (the picture count and deinterlacing), and a
+  // filter set-up that refuses every chain, naming it in LastError.
+  void PreProcessVideoFrameWithoutHooks(InputStream& AIst, AVFrame*& APicture);
+  int ConfigureFiltersUnavailable(InputStream& AIst, OutputStream& AOst);
+  int DecodeVideo(InputStream& AIst, int AIstIndex, const AVPacket* APacket);
+  int DecodeSubtitle(InputStream& AIst, int AIstIndex, const AVPacket* APacket);
+  void DoVideoOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* APicture);
+  void DoSubtitleOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVSubtitle* ASubtitle,
+                     int64_t APts);
+  // Every packet a video encoder has ready (at the end of input: all it holds), each
+  // with its sizes, statistics, two-pass log line and the writer.
+  void DrainVideoEncoder(OutputStream& AOst, bool AEndOfInput);
+  void WriteVideoPacket(OutputStream& AOst, AVPacket* APacket);
+  void DoVideoStats(OutputStream& AOst, int32_t AFrameSize);
+  std::string QpHistogramText(int ALambda);
+  static std::string PsnrText(const AVCodecContext& AEncoder, const TVideoQuality& AQuality, int32_t AFrames,
+                              bool AIsLast);
+  // The encoder's 65536-byte subtitle buffer, made on first use and kept.
+  TAVMemPtr<uint8_t> SubtitleOut;
 
   std::unique_ptr<TRunTables> RunTables;
 

@@ -1,5 +1,6 @@
 // The engine's typed option setters and the generic option system on the libraries'
 // own option tables.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -418,6 +419,14 @@ void TCustomFFmpeg::AddVideoHook(const std::string& AText) {
   if (AddFrameHookFromText(FrameHookList, AText) != 0)
     Fail("Failed to add video hook function: " + AText);
   UsingVHook = true;
+}
+
+void TCustomFFmpeg::SetHookRanges(const std::vector<THookRange>& ARanges) {
+  HookRanges = ARanges;
+  std::stable_sort(HookRanges.begin(), HookRanges.end(),
+                   [](const THookRange& A, const THookRange& B) { return A.End < B.End; });
+  HookRangeCount = static_cast<int32_t>(HookRanges.size());
+  HookRangeIndex = 0;
 }
 
 // ---------------------------------------------------------------------------

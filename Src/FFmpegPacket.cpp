@@ -71,7 +71,11 @@ int TCustomFFmpeg::OutputPacket(InputStream& AIst, int AIstIndex, const AVPacket
     AIst.Pts = AIst.NextPts = av::av_rescale_q(APacket->dts, AIst.St->time_base, MicroSeconds);
 
   const AVMediaType Type = AIst.St->codecpar->codec_type;
-  if (AIst.DecodingNeeded) {
+  if (AIst.DecodingNeeded && Type == AVMEDIA_TYPE_VIDEO) {
+    if (DecodeVideo(AIst, AIstIndex, APacket) < 0) return -1;
+  } else if (AIst.DecodingNeeded && Type == AVMEDIA_TYPE_SUBTITLE) {
+    if (DecodeSubtitle(AIst, AIstIndex, APacket) < 0) return -1;
+  } else if (AIst.DecodingNeeded) {
     if (Type != AVMEDIA_TYPE_AUDIO) return -1;
     AVCodecContext* Dec = AIst.Decoder;
     if (av::avcodec_send_packet(Dec, APacket) < 0 && APacket) return -1;
@@ -124,6 +128,59 @@ void TCustomFFmpeg::DispatchAudio(InputStream& AIst, int AIstIndex, AVFrame* AFr
     }
 }
 
+namespace {
+
+// How long a decoded picture lasts: its packet's duration, else one frame of the
+// stream's rate.
+int64_t PictureDurationUs(const InputStream& AIst, const AVFrame* APicture) {
+  if (APicture->pkt_duration > 0) return av::av_rescale_q(APicture->pkt_duration, AIst.St->time_base, MicroSeconds);
+  for (const AVRational Rate : {AIst.St->avg_frame_rate, AIst.St->r_frame_rate, AIst.Decoder->framerate})
+    if (Rate.num > 0 && Rate.den > 0) return av::av_rescale_q(1, av_inv_q(Rate), MicroSeconds);
+  return 0;
+}
+
+}  // namespace
+
+int TCustomFFmpeg::DecodeVideo(InputStream& AIst, int AIstIndex, const AVPacket* APacket) {
+  AVCodecContext* Dec = AIst.Decoder;
+  if (av::avcodec_send_packet(Dec, APacket) < 0 && APacket) return -1;
+  AVFrame* Decoded = AIst.Decoded.get();
+  for (;;) {
+    const int Ret = av::avcodec_receive_frame(Dec, Decoded);
+    if (Ret == AVERROR(EAGAIN) || Ret == AVERROR_EOF) return 0;
+    if (Ret < 0) return -1;
+    AIst.Quality = static_cast<float>(Decoded->quality);
+    AIst.Pts = AIst.NextPts;
+    AIst.NextPts += PictureDurationUs(AIst, Decoded);
+    AVFrame* Picture = Decoded;
+    PreProcessVideoFrameWithoutHooks(AIst, Picture);
+    if (StartTime == 0 || AIst.Pts >= StartTime)
+      for (auto& Ost : RunTables->OutputStreams)
+        if (Ost->SourceIndex == AIstIndex && Ost->EncodingNeeded) {
+          if (Ost->Encoder->codec_type != AVMEDIA_TYPE_VIDEO) throw FFMpegException("invalid codec_type");
+          DoVideoOut(OutputFiles[Ost->FileIndex].get(), *Ost, AIst, Picture);
+        }
+    av::av_frame_unref(Decoded);
+  }
+}
+
+int TCustomFFmpeg::DecodeSubtitle(InputStream& AIst, int AIstIndex, const AVPacket* APacket) {
+  // Subtitle decoders that hold events back are rare; the end of input has nothing to give.
+  if (!APacket) return 0;
+  AIst.Pts = AIst.NextPts;
+  TSubtitle Subtitle;
+  int Got = 0;
+  if (av::avcodec_decode_subtitle2(AIst.Decoder, Subtitle.Get(), &Got, const_cast<AVPacket*>(APacket)) < 0) return -1;
+  if (!Got) return 0;
+  if (StartTime == 0 || AIst.Pts >= StartTime)
+    for (auto& Ost : RunTables->OutputStreams)
+      if (Ost->SourceIndex == AIstIndex && Ost->EncodingNeeded) {
+        if (Ost->Encoder->codec_type != AVMEDIA_TYPE_SUBTITLE) throw FFMpegException("invalid codec_type");
+        DoSubtitleOut(OutputFiles[Ost->FileIndex].get(), *Ost, AIst, Subtitle.Get(), APacket->pts);
+      }
+  return 0;
+}
+
 void TCustomFFmpeg::CopyPacket(InputStream& AIst, OutputStream& AOst, const AVPacket* APacket) {
   // Copies start at the first key frame.
   if (AOst.FrameNumber == 0 && !(APacket->flags & AV_PKT_FLAG_KEY)) return;
@@ -151,6 +208,7 @@ void TCustomFFmpeg::FlushEncoders(int AIstIndex) {
   for (auto& Ost : RunTables->OutputStreams) {
     if (Ost->SourceIndex != AIstIndex || !Ost->EncodingNeeded) continue;
     AVCodecContext* Enc = Ost->Encoder;
+    if (Enc->codec_type == AVMEDIA_TYPE_SUBTITLE) continue;  // nothing is held back
     if (Enc->codec_type == AVMEDIA_TYPE_AUDIO) {
       const int Left = av::av_audio_fifo_size(Ost->Fifo.get());
       // Only an encoder that takes a short last frame gets the remainder.
@@ -168,7 +226,10 @@ void TCustomFFmpeg::FlushEncoders(int AIstIndex) {
         EncodeAudioFrame(*Ost, Frame);
       }
     }
-    DrainEncoder(*Ost, true);
+    if (Enc->codec_type == AVMEDIA_TYPE_VIDEO)
+      DrainVideoEncoder(*Ost, true);
+    else
+      DrainEncoder(*Ost, true);
   }
 }
 

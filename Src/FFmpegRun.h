@@ -27,7 +27,46 @@ struct InputStream {
   int64_t Pts = 0;               // µs
   bool IsStart = true;           // the audio path has not corrected the sync yet
   TFramePtr Decoded;
+  float Quality = 0;        // of the last decoded picture, for "same quality" encoding
+  TFramePtr Deinterlaced;   // the engine's own copy of a deinterlaced picture
 };
+
+// A decoded subtitle; its rectangles and texts belong to it until it is released.
+class TSubtitle {
+public:
+  TSubtitle() = default;
+  ~TSubtitle() { Release(); }
+  TSubtitle(const TSubtitle&) = delete;
+  TSubtitle& operator=(const TSubtitle&) = delete;
+  AVSubtitle* Get() { return &FValue; }
+  void Release() { av::avsubtitle_free(&FValue); }
+
+private:
+  AVSubtitle FValue{};
+};
+
+// Plane pointers and line sizes of a picture or of a window into one; it owns nothing.
+struct TPictureView {
+  uint8_t* Data[4]{};
+  int Lines[4]{};
+  int Width = 0;
+  int Height = 0;
+  AVPixelFormat Format = AV_PIX_FMT_NONE;
+};
+
+// The encoder's statistics of the last video packet that carried them.
+struct TVideoQuality {
+  bool Known = false;
+  int Quality = 0;  // lambda
+  AVPictureType PictType = AV_PICTURE_TYPE_NONE;
+  uint64_t Error[4]{};     // of that picture, per plane
+  uint64_t ErrorSum[4]{};  // of all pictures so far
+};
+
+// The vertical (-1 4 2 4 -1)/8 low-pass that replaces the second field's rows, on
+// every plane of a planar 8-bit YUV picture. ATarget may not be ASource. Negative
+// for any other format.
+int DeinterlacePicture(const TPictureView& ATarget, const TPictureView& ASource);
 
 // Sample planes allocated by the library, kept and grown as blocks need.
 class TSampleBuffer {
@@ -85,6 +124,17 @@ struct OutputStream {
   TSampleBuffer Silence;    // inserted to keep the audio in step
   TFramePtr EncoderFrame;
   TPacketPtr EncodedPacket;
+  // Video geometry: the input window (crop), the inner area of the encoder's picture
+  // (pad), and the scaler between them when their sizes or formats differ.
+  bool VideoResample = false;
+  TFramePtr PictTmp;
+  TSwsContextPtr ImgResampleCtx;
+  int32_t ResampleHeight = 0;
+  bool VideoCrop = false;
+  int32_t TopBand = 0, LeftBand = 0, BottomBand = 0, RightBand = 0;
+  bool VideoPad = false;
+  int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+  TVideoQuality VideoQuality;
   std::vector<TBsfContextPtr> BitstreamFilters;
   TMyFilePtr LogFile;
 };

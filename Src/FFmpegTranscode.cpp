@@ -2,6 +2,7 @@
 // writing the headers, the main loop, and the orderly finish.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "FFmpegRun.h"
 #include "MyUtils.h"
@@ -181,10 +182,8 @@ void TCustomFFmpeg::SetUpOutputStream(OutputStream& AOst, int AOrdinal) {
       AOst.AudioResample = Enc->sample_rate != In->sample_rate || AudioSyncMethod > 1;
       Ist.DecodingNeeded = AOst.EncodingNeeded = true;
       break;
-    case AVMEDIA_TYPE_VIDEO:
-    case AVMEDIA_TYPE_SUBTITLE:
-      Fail(FormatText("Re-encoding a %s stream is not available yet (output stream #%d.%d); copy or disable it",
-                      av::av_get_media_type_string(Enc->codec_type), AOst.FileIndex, AOst.Index));
+    case AVMEDIA_TYPE_VIDEO: SetUpVideoEncoding(AOst, Ist); break;
+    case AVMEDIA_TYPE_SUBTITLE: SetUpSubtitleEncoding(AOst, Ist); break;
     default: Fail("invalid codec_type of output stream");
   }
 
@@ -209,6 +208,125 @@ void TCustomFFmpeg::SetUpOutputStream(OutputStream& AOst, int AOrdinal) {
       Enc->stats_in = Stats;
     }
   }
+}
+
+namespace {
+
+// A new picture in the encoder's format and size.
+bool AllocatePicture(TFramePtr& APicture, const AVCodecContext* AEnc) {
+  APicture.reset(av::av_frame_alloc());
+  if (!APicture) return false;
+  APicture->format = AEnc->pix_fmt;
+  APicture->width = AEnc->width;
+  APicture->height = AEnc->height;
+  return AEnc->pix_fmt != AV_PIX_FMT_NONE && av::av_frame_get_buffer(APicture.get(), 0) >= 0;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::SetUpVideoEncoding(OutputStream& AOst, InputStream& AIst) {
+  AVCodecContext* Enc = AOst.Encoder;
+  const AVCodecContext* Dec = AIst.Decoder;
+  if (!Dec) Fail(FormatText("Unsupported codec (id=%d) for input stream #%d.%d", AIst.St->codecpar->codec_id,
+                            AIst.FileIndex, AIst.Index));
+  // Nothing would call them yet: refuse rather than leave the host's pictures unseen.
+  if (OnCustomHookHandler || UsingVHook)
+    Fail(FormatText("Frame hooks are not available for re-encoded video yet (output stream #%d.%d)", AOst.FileIndex,
+                    AOst.Index));
+  // A size the set-up cannot know would give a scaler or an encoder of no size.
+  if (Dec->width <= 0 || Dec->height <= 0)
+    Fail(FormatText("Unknown frame size of input stream #%d.%d", AIst.FileIndex, AIst.Index));
+  if (Enc->width <= 0 || Enc->height <= 0)
+    Fail(FormatText("Unknown frame size for output stream #%d.%d: set a frame size", AOst.FileIndex, AOst.Index));
+  const int CropWidth = CropLeft + CropRight, CropHeight = CropTop + CropBottom;
+  const int PadWidth = PadLeft + PadRight, PadHeight = PadTop + PadBottom;
+  if (Dec->width - CropWidth <= 0)
+    Fail("Horizontal crop dimensions are outside the range of the original image.\n"
+         "Remember to crop first and scale second.");
+  if (Dec->height - CropHeight <= 0)
+    Fail("Vertical crop dimensions are outside the range of the original image.\n"
+         "Remember to crop first and scale second.");
+  if (Enc->width - PadWidth <= 0 || Enc->height - PadHeight <= 0)
+    Fail(FormatText("Padding leaves no room for the picture of output stream #%d.%d", AOst.FileIndex, AOst.Index));
+
+  AOst.VideoCrop = CropWidth + CropHeight != 0;
+  AOst.VideoPad = PadWidth + PadHeight != 0;
+  AOst.VideoResample = Enc->width != Dec->width - CropWidth + PadWidth ||
+                       Enc->height != Dec->height - CropHeight + PadHeight || Enc->pix_fmt != Dec->pix_fmt;
+  if (AOst.VideoCrop) {
+    AOst.TopBand = CropTop;
+    AOst.LeftBand = CropLeft;
+    AOst.BottomBand = CropBottom;
+    AOst.RightBand = CropRight;
+  }
+  if (AOst.VideoPad) {
+    AOst.PadTop = PadTop;
+    AOst.PadBottom = PadBottom;
+    AOst.PadLeft = PadLeft;
+    AOst.PadRight = PadRight;
+    if (!AOst.VideoResample && !AllocatePicture(AOst.PictTmp, Enc)) Fail("avpicture_alloc fail");
+  }
+  if (AOst.VideoResample) {
+    if (!AllocatePicture(AOst.PictTmp, Enc)) Fail("Cannot allocate temp picture, check pix fmt");
+    int64_t Flags = SwsFlags;
+    if (ScaleOpts && av::av_opt_get_int(ScaleOpts.get(), "sws_flags", 0, &Flags) >= 0)
+      SwsFlags = static_cast<int32_t>(Flags);
+    AOst.ImgResampleCtx.reset(av::sws_getContext(Dec->width - CropWidth, Dec->height - CropHeight, Dec->pix_fmt,
+                                                 Enc->width - PadWidth, Enc->height - PadHeight, Enc->pix_fmt,
+                                                 SwsFlags, nullptr, nullptr, nullptr));
+    if (!AOst.ImgResampleCtx) Fail("Cannot get resampling context");
+    AOst.ResampleHeight = FiltersActive ? Dec->height : Dec->height - CropHeight;
+  }
+  AOst.EncodingNeeded = AIst.DecodingNeeded = true;
+  LastError.clear();
+  if (FiltersActive && ConfigureFiltersUnavailable(AIst, AOst) != 0)
+    Fail(LastError.empty() ? std::string("Error opening filters!") : "Error opening filters: " + LastError);
+}
+
+int TCustomFFmpeg::ConfigureFiltersUnavailable(InputStream&, OutputStream&) {
+  LastError = "video filter graphs are not available yet (filters \"" + VideoFilters + "\")";
+  return -1;
+}
+
+namespace {
+
+// The styles of a plain ASS script: what text subtitles look like when the input does
+// not say.
+constexpr const char* DefaultAssHeader =
+    "[Script Info]\r\n"
+    "ScriptType: v4.00+\r\n"
+    "PlayResX: 384\r\n"
+    "PlayResY: 288\r\n"
+    "\r\n"
+    "[V4+ Styles]\r\n"
+    "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, Italic, "
+    "Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, "
+    "MarginV, Encoding\r\n"
+    "Style: Default,Arial,16,&Hffffff,&Hffffff,&H0,&H0,0,0,0,0,100,100,0,0,1,1,0,2,10,10,10,0\r\n"
+    "\r\n"
+    "[Events]\r\n"
+    "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n";
+
+}  // namespace
+
+void TCustomFFmpeg::SetUpSubtitleEncoding(OutputStream& AOst, InputStream& AIst) {
+  AVCodecContext* Enc = AOst.Encoder;
+  if (Enc->time_base.num <= 0 || Enc->time_base.den <= 0) Enc->time_base = AVRational{1, 1000};
+  // Text encoders take their styles from a header (some cannot start without one): the
+  // input's when it has one in that form, otherwise plain defaults.
+  const AVCodecParameters* In = AIst.St->codecpar;
+  const AVCodecDescriptor* Output = av::avcodec_descriptor_get(Enc->codec_id);
+  if (!Enc->subtitle_header && Output && (Output->props & AV_CODEC_PROP_TEXT_SUB)) {
+    const bool InputHeader =
+        In->extradata_size > 0 && (In->codec_id == AV_CODEC_ID_ASS || In->codec_id == AV_CODEC_ID_SSA);
+    const uint8_t* Header = InputHeader ? In->extradata : reinterpret_cast<const uint8_t*>(DefaultAssHeader);
+    const size_t Size = InputHeader ? static_cast<size_t>(In->extradata_size) : std::strlen(DefaultAssHeader);
+    Enc->subtitle_header = static_cast<uint8_t*>(av::av_mallocz(Size + 1));
+    if (!Enc->subtitle_header) Fail("av_mallocz fail");
+    std::copy_n(Header, Size, Enc->subtitle_header);
+    Enc->subtitle_header_size = static_cast<int>(Size);
+  }
+  AOst.EncodingNeeded = AIst.DecodingNeeded = true;
 }
 
 // ---------------------------------------------------------------------------

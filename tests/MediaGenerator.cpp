@@ -563,3 +563,304 @@ TDecodedAudio DecodeAudio(const std::string& AFileName, int AStreamIndex) {
   Receive();
   return Result;
 }
+
+// ---------------------------------------------------------------------------
+// Video and packet checks, bitmap subtitles
+
+namespace {
+
+// An opened file with its stream information; AType's first stream, or AIndex.
+struct TOpenedInput {
+  TOpenedInput(const std::string& AFileName, AVMediaType AType, int AIndex) {
+    AVFormatContext* Raw = nullptr;
+    int Err = av::avformat_open_input(&Raw, AFileName.c_str(), nullptr, nullptr);
+    if (Err < 0) Fail(AFileName, "cannot open", Err);
+    Input.reset(Raw);
+    {
+      std::lock_guard<Platform::TReentrantLock> Guard(CodecLock);
+      Err = av::avformat_find_stream_info(Input.get(), nullptr);
+    }
+    if (Err < 0) Fail(AFileName, "no stream information", Err);
+    Index = AIndex;
+    if (Index < 0)
+      for (unsigned I = 0; I < Input->nb_streams && Index < 0; ++I)
+        if (Input->streams[I]->codecpar->codec_type == AType) Index = static_cast<int>(I);
+  }
+  bool Found() const { return Index >= 0 && Index < int(Input->nb_streams); }
+  AVStream* Stream() const { return Input->streams[Index]; }
+
+  // A decoder for the stream, opened.
+  TCodecContextPtr OpenDecoder(const std::string& AFileName) const {
+    const AVCodec* Decoder = av::avcodec_find_decoder(Stream()->codecpar->codec_id);
+    if (!Decoder) Fail(AFileName, "no decoder");
+    TCodecContextPtr Codec(av::avcodec_alloc_context3(Decoder));
+    if (!Codec || av::avcodec_parameters_to_context(Codec.get(), Stream()->codecpar) < 0)
+      Fail(AFileName, "no decoder context");
+    Codec->pkt_timebase = Stream()->time_base;
+    int Err;
+    {
+      std::lock_guard<Platform::TReentrantLock> Guard(CodecLock);
+      Err = av::avcodec_open2(Codec.get(), Decoder, nullptr);
+    }
+    if (Err < 0) Fail(AFileName, "cannot open the decoder", Err);
+    return Codec;
+  }
+
+  TInputContextPtr Input;
+  int Index = -1;
+};
+
+void KeepPlanes(const AVFrame* AFrame, TDecodedPicture& APicture) {
+  APicture.Width = AFrame->width;
+  APicture.Height = AFrame->height;
+  APicture.Format = AFrame->format;
+  const AVPixFmtDescriptor* Desc = av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(AFrame->format));
+  if (!Desc || !(Desc->flags & AV_PIX_FMT_FLAG_PLANAR) || Desc->comp[0].depth != 8 || Desc->nb_components < 3) return;
+  for (int P = 0; P < 3; ++P) {
+    const int W = P ? -((-AFrame->width) >> Desc->log2_chroma_w) : AFrame->width;
+    const int H = P ? -((-AFrame->height) >> Desc->log2_chroma_h) : AFrame->height;
+    APicture.PlaneWidth[P] = W;
+    APicture.Planes[P].resize(size_t(W) * H);
+    for (int Y = 0; Y < H; ++Y)
+      std::memcpy(APicture.Planes[P].data() + size_t(Y) * W, AFrame->data[P] + size_t(Y) * AFrame->linesize[P], W);
+  }
+}
+
+}  // namespace
+
+TDecodedVideo DecodeVideo(const std::string& AFileName, int AStreamIndex) {
+  TOpenedInput In(AFileName, AVMEDIA_TYPE_VIDEO, AStreamIndex);
+  if (!In.Found() || In.Stream()->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) Fail(AFileName, "no such video stream");
+  TCodecContextPtr Codec = In.OpenDecoder(AFileName);
+  TDecodedVideo Result;
+  Result.Codec = av::avcodec_get_name(In.Stream()->codecpar->codec_id);
+  Result.Width = In.Stream()->codecpar->width;
+  Result.Height = In.Stream()->codecpar->height;
+  Result.Format = In.Stream()->codecpar->format;
+  Result.FrameRate = In.Stream()->avg_frame_rate;
+  const AVRational Tb = In.Stream()->time_base;
+  TPacketPtr Packet(av::av_packet_alloc());
+  TFramePtr Frame(av::av_frame_alloc());
+  if (!Packet || !Frame) Fail(AFileName, "no packet or frame");
+  int Err = 0;
+  auto Receive = [&] {
+    while ((Err = av::avcodec_receive_frame(Codec.get(), Frame.get())) >= 0) {
+      if (Result.Times.empty()) KeepPlanes(Frame.get(), Result.First);
+      const int64_t Ts = Frame->best_effort_timestamp;
+      Result.Times.push_back(Ts == AV_NOPTS_VALUE ? NAN : Ts * av_q2d(Tb));
+      av::av_frame_unref(Frame.get());
+    }
+    if (Err != AVERROR(EAGAIN) && Err != AVERROR_EOF) Fail(AFileName, "cannot decode", Err);
+  };
+  while (av::av_read_frame(In.Input.get(), Packet.get()) >= 0) {
+    if (Packet->stream_index == In.Index) {
+      Err = av::avcodec_send_packet(Codec.get(), Packet.get());
+      if (Err < 0 && Err != AVERROR_INVALIDDATA) Fail(AFileName, "cannot decode", Err);
+      Receive();
+    }
+    av::av_packet_unref(Packet.get());
+  }
+  av::avcodec_send_packet(Codec.get(), nullptr);
+  Receive();
+  return Result;
+}
+
+TStreamPackets ReadPackets(const std::string& AFileName, int AMediaType) {
+  const auto Type = static_cast<AVMediaType>(AMediaType);
+  TOpenedInput In(AFileName, Type, -1);
+  TStreamPackets Result;
+  if (!In.Found()) return Result;
+  Result.Codec = av::avcodec_get_name(In.Stream()->codecpar->codec_id);
+  TCodecContextPtr Codec;
+  if (Type == AVMEDIA_TYPE_SUBTITLE) Codec = In.OpenDecoder(AFileName);
+  const AVRational Tb = In.Stream()->time_base;
+  TPacketPtr Packet(av::av_packet_alloc());
+  if (!Packet) Fail(AFileName, "no packet");
+  while (av::av_read_frame(In.Input.get(), Packet.get()) >= 0) {
+    if (Packet->stream_index == In.Index) {
+      TPacketInfo Info;
+      Info.Pts = Packet->pts == AV_NOPTS_VALUE ? NAN : Packet->pts * av_q2d(Tb);
+      Info.Duration = Packet->duration * av_q2d(Tb);
+      Info.Size = Packet->size;
+      Info.Key = Packet->flags & AV_PKT_FLAG_KEY;
+      Result.Packets.push_back(Info);
+      if (Codec) {
+        TSubtitleHolder Subtitle;
+        int Got = 0;
+        if (av::avcodec_decode_subtitle2(Codec.get(), &Subtitle.Value, &Got, Packet.get()) >= 0 && Got) {
+          std::string Text;
+          for (unsigned R = 0; R < Subtitle.Value.num_rects; ++R) {
+            const AVSubtitleRect* Rect = Subtitle.Value.rects[R];
+            Text += Rect->type == SUBTITLE_BITMAP ? "bitmap" : Rect->ass ? Rect->ass : Rect->text ? Rect->text : "";
+          }
+          Result.Texts.push_back(Text);
+        }
+      }
+    }
+    av::av_packet_unref(Packet.get());
+  }
+  return Result;
+}
+
+namespace {
+
+class TBitmapSubtitleTrack : public TTrack {
+public:
+  TBitmapSubtitleTrack(TOutput& AOutput, const TSubtitleTrack& ATrack) : TTrack(AOutput), FTrack(ATrack) {
+    const AVCodec* Codec = FindEncoder(ATrack.Codec, AVMEDIA_TYPE_SUBTITLE);
+    FCodec->time_base = AVRational{1, 1000};
+    FCodec->width = 720;
+    FCodec->height = 576;
+    OpenEncoder(Codec, ATrack.Language);
+    if (!FTrack.Cues.empty()) NextPts = std::llround(FTrack.Cues[0].Start * 1000.0);
+  }
+
+  bool Done() const override { return FNext >= FTrack.Cues.size(); }
+
+  void EncodeNext() override {
+    const TSubtitleCue& Cue = FTrack.Cues[FNext++];
+    const int64_t Start = std::llround(Cue.Start * 1000.0);
+    const int64_t Duration = std::max<int64_t>(1, std::llround(Cue.End * 1000.0) - Start);
+    TSubtitleHolder Subtitle;
+    AVSubtitle& Sub = Subtitle.Value;
+    Sub.rects = static_cast<AVSubtitleRect**>(av::av_mallocz(sizeof(AVSubtitleRect*)));
+    if (!Sub.rects) Fail(FOutput.FileName, "no memory for a subtitle");
+    Sub.rects[0] = static_cast<AVSubtitleRect*>(av::av_mallocz(sizeof(AVSubtitleRect)));
+    if (!Sub.rects[0]) Fail(FOutput.FileName, "no memory for a subtitle");
+    Sub.num_rects = 1;
+    AVSubtitleRect& Rect = *Sub.rects[0];
+    Rect.type = SUBTITLE_BITMAP;
+    Rect.x = 100;
+    Rect.y = 500;
+    Rect.w = 64;
+    Rect.h = 16;
+    Rect.nb_colors = 4;
+    Rect.linesize[0] = Rect.w;
+    Rect.data[0] = static_cast<uint8_t*>(av::av_malloc(size_t(Rect.w) * Rect.h));
+    Rect.data[1] = static_cast<uint8_t*>(av::av_mallocz(4 * sizeof(uint32_t)));
+    if (!Rect.data[0] || !Rect.data[1]) Fail(FOutput.FileName, "no memory for a subtitle");
+    for (int Y = 0; Y < Rect.h; ++Y)
+      for (int X = 0; X < Rect.w; ++X) Rect.data[0][Y * Rect.w + X] = static_cast<uint8_t>(((X / 8) + Y / 8 + FNext) % 4);
+    const uint32_t Palette[4] = {0x00000000, 0xFFFFFFFF, 0xFF000000, 0xFF808080};
+    std::memcpy(Rect.data[1], Palette, sizeof Palette);
+    Sub.pts = Start * 1000;
+    Sub.start_display_time = 0;
+    Sub.end_display_time = static_cast<uint32_t>(Duration);
+
+    std::vector<uint8_t> Buffer(256 * 1024);
+    const int Size = av::avcodec_encode_subtitle(FCodec.get(), Buffer.data(), static_cast<int>(Buffer.size()), &Sub);
+    if (Size < 0) Fail(FOutput.FileName, "cannot encode a subtitle", Size);
+    AVPacket* Packet = FOutput.Packet.get();
+    Packet->data = Buffer.data();
+    Packet->size = Size;
+    Packet->pts = Packet->dts = Start;
+    Packet->duration = Duration;
+    Packet->flags |= AV_PKT_FLAG_KEY;
+    FOutput.Write(Packet, FStream, FCodec->time_base);
+    av::av_packet_unref(Packet);
+    if (FNext < FTrack.Cues.size()) NextPts = std::llround(FTrack.Cues[FNext].Start * 1000.0);
+  }
+
+  void Flush() override {}
+
+private:
+  TSubtitleTrack FTrack;
+  size_t FNext = 0;
+};
+
+// Encodes the tracks in time order into AOutput and finishes the file.
+void WriteTracks(TOutput& AOutput, std::vector<std::unique_ptr<TTrack>>& ATracks) {
+  AOutput.Begin();
+  for (;;) {
+    TTrack* Earliest = nullptr;
+    for (auto& Track : ATracks)
+      if (!Track->Done() &&
+          (!Earliest || av::av_compare_ts(Track->NextPts, Track->TimeBase, Earliest->NextPts, Earliest->TimeBase) < 0))
+        Earliest = Track.get();
+    if (!Earliest) break;
+    Earliest->EncodeNext();
+  }
+  for (auto& Track : ATracks) Track->Flush();
+  AOutput.End();
+}
+
+}  // namespace
+
+void MakeBitmapSubtitled(const TSubtitledSpec& ASpec) {
+  if (ASpec.Seconds <= 0) Fail(ASpec.FileName, "a file needs a duration");
+  TOutput Output(ASpec.FileName, ASpec.Format);
+  std::vector<std::unique_ptr<TTrack>> Tracks;
+  Tracks.push_back(std::make_unique<TAudioEncoderTrack>(Output, ASpec.Audio, ASpec.Seconds));
+  Tracks.push_back(std::make_unique<TBitmapSubtitleTrack>(Output, ASpec.Subtitle));
+  WriteTracks(Output, Tracks);
+}
+
+void MakeVideoWithSizeChange(const std::string& AFileName, int AFirstWidth, int AFirstHeight, int ASecondWidth,
+                             int ASecondHeight, int AFrames, const std::string& AFormat) {
+  TOutput Output(AFileName, AFormat);
+  const AVCodec* Codec = av::avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+  if (!Codec) Fail(AFileName, "no MPEG-4 encoder");
+  auto OpenEncoder = [&](int AWidth, int AHeight) {
+    TCodecContextPtr Enc(av::avcodec_alloc_context3(Codec));
+    if (!Enc) Fail(AFileName, "no codec context");
+    Enc->pix_fmt = AV_PIX_FMT_YUV420P;
+    Enc->width = AWidth;
+    Enc->height = AHeight;
+    Enc->time_base = AVRational{1, 25};
+    Enc->framerate = AVRational{25, 1};
+    Enc->bit_rate = 400000;
+    Enc->gop_size = 12;
+    Enc->max_b_frames = 0;
+    int Err;
+    {
+      std::lock_guard<Platform::TReentrantLock> Guard(CodecLock);
+      Err = av::avcodec_open2(Enc.get(), Codec, nullptr);
+    }
+    if (Err < 0) Fail(AFileName, "cannot open the MPEG-4 encoder", Err);
+    return Enc;
+  };
+  TCodecContextPtr First = OpenEncoder(AFirstWidth, AFirstHeight);
+  AVStream* Stream = av::avformat_new_stream(Output.Context.get(), nullptr);
+  if (!Stream) Fail(AFileName, "no stream");
+  Stream->time_base = First->time_base;
+  Stream->avg_frame_rate = AVRational{25, 1};
+  if (av::avcodec_parameters_from_context(Stream->codecpar, First.get()) < 0) Fail(AFileName, "no stream parameters");
+  Output.Begin();
+
+  auto Send = [&](AVCodecContext* AEnc, AVFrame* AFrame) {
+    int Err = av::avcodec_send_frame(AEnc, AFrame);
+    if (Err < 0) Fail(AFileName, "cannot encode", Err);
+    AVPacket* Packet = Output.Packet.get();
+    while ((Err = av::avcodec_receive_packet(AEnc, Packet)) >= 0) {
+      Output.Write(Packet, Stream, AEnc->time_base);
+      av::av_packet_unref(Packet);
+    }
+    if (Err != AVERROR(EAGAIN) && Err != AVERROR_EOF) Fail(AFileName, "cannot encode", Err);
+  };
+  int64_t Pts = 0;
+  auto EncodePart = [&](AVCodecContext* AEnc) {
+    for (int I = 0; I < AFrames; ++I, ++Pts) {
+      TFramePtr Frame(av::av_frame_alloc());
+      if (!Frame) Fail(AFileName, "no frame");
+      Frame->format = AV_PIX_FMT_YUV420P;
+      Frame->width = AEnc->width;
+      Frame->height = AEnc->height;
+      if (av::av_frame_get_buffer(Frame.get(), 0) < 0) Fail(AFileName, "no picture buffer");
+      for (int P = 0; P < 3; ++P) {
+        const int H = P ? (AEnc->height + 1) / 2 : AEnc->height;
+        const int W = P ? (AEnc->width + 1) / 2 : AEnc->width;
+        for (int Y = 0; Y < H; ++Y)
+          for (int X = 0; X < W; ++X)
+            Frame->data[P][size_t(Y) * Frame->linesize[P] + X] =
+                static_cast<uint8_t>(P ? 128 : 16 + (X + Y + 4 * Pts) % 200);
+      }
+      Frame->pts = Pts;
+      Send(AEnc, Frame.get());
+    }
+    Send(AEnc, nullptr);
+  };
+  EncodePart(First.get());
+  TCodecContextPtr Second = OpenEncoder(ASecondWidth, ASecondHeight);
+  EncodePart(Second.get());
+  Output.End();
+}

@@ -116,3 +116,50 @@ TDecodedAudio DecodeAudio(const std::string& AFileName, int AStreamIndex = -1);
 // The signal the generator writes, sample ASampleIndex at ASampleRate, in [-1, 1]:
 // suites that decode a file again compare against it.
 double ToneSample(const std::vector<double>& AFrequencies, int64_t ASampleIndex, int ASampleRate);
+
+// The reverse for video: every decoded picture of one video stream (AStreamIndex -1:
+// the first video stream), with its time, and the first picture's planes.
+struct TDecodedPicture {
+  int Width = 0;
+  int Height = 0;
+  int Format = -1;  // AVPixelFormat
+  std::vector<uint8_t> Planes[3];  // 8-bit planar formats only; rows without padding
+  int PlaneWidth[3]{};
+  uint8_t At(int APlane, int AX, int AY) const { return Planes[APlane][size_t(AY) * PlaneWidth[APlane] + AX]; }
+};
+struct TDecodedVideo {
+  std::string Codec;
+  int Width = 0;
+  int Height = 0;
+  int Format = -1;             // AVPixelFormat of the stream
+  AVRational FrameRate{0, 1};  // the stream's average frame rate
+  std::vector<double> Times;   // seconds, one per decoded picture, in output order
+  TDecodedPicture First;
+  size_t Frames() const { return Times.size(); }
+};
+TDecodedVideo DecodeVideo(const std::string& AFileName, int AStreamIndex = -1);
+
+// The packets of the first stream of one type (AMediaType), as the demuxer gives them.
+struct TPacketInfo {
+  double Pts = 0;       // seconds; NaN when absent
+  double Duration = 0;  // seconds
+  int Size = 0;
+  bool Key = false;
+};
+struct TStreamPackets {
+  std::string Codec;  // codec name; empty when the file has no such stream
+  std::vector<TPacketInfo> Packets;
+  std::vector<std::string> Texts;  // subtitles: the decoded text (or "bitmap") of each event
+};
+TStreamPackets ReadPackets(const std::string& AFileName, int AMediaType);
+
+// One audio track and one subtitle track of pictures (a 64 x 16 bar per cue; the
+// cue texts only tell the events apart), for bitmap encoders such as "dvdsub" and
+// "dvbsub". Matroska by default.
+void MakeBitmapSubtitled(const TSubtitledSpec& ASpec);
+
+// MPEG-4 video whose picture size changes in the middle of its one stream: AFrames
+// pictures at the first size, then AFrames at the second, 25 per second. AVI by
+// default (each part starts with its own headers).
+void MakeVideoWithSizeChange(const std::string& AFileName, int AFirstWidth, int AFirstHeight, int ASecondWidth,
+                             int ASecondHeight, int AFrames, const std::string& AFormat = "avi");

@@ -1,0 +1,380 @@
+// The video output path: how many output frames a decoded picture becomes, crop,
+// scale and pad to the encoder's geometry, deinterlacing, encoding and the encoder's
+// packets; and the subtitle output path.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "FFmpegRun.h"
+#include "MyUtils.h"
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
+
+constexpr AVRational Milliseconds{1, 1000};
+
+int CeilShift(int AValue, int AShift) { return -((-AValue) >> AShift); }
+
+TPictureView ViewOf(const AVFrame* AFrame) {
+  TPictureView View;
+  for (int P = 0; P < 4; ++P) {
+    View.Data[P] = AFrame->data[P];
+    View.Lines[P] = AFrame->linesize[P];
+  }
+  View.Width = AFrame->width;
+  View.Height = AFrame->height;
+  View.Format = static_cast<AVPixelFormat>(AFrame->format);
+  return View;
+}
+
+bool HasChroma(const AVPixFmtDescriptor* ADesc) {
+  return !(ADesc->flags & AV_PIX_FMT_FLAG_RGB) && ADesc->nb_components >= 3;
+}
+
+// Every component in a plane of its own, one sample per step, nothing packed with it:
+// the layouts whose borders can be filled and whose planes can be filtered row by row.
+bool PlanarLayout(const AVPixFmtDescriptor* ADesc, int AMaxDepth) {
+  if (!ADesc || (ADesc->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL |
+                                 AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_FLOAT)))
+    return false;
+  for (int C = 0; C < ADesc->nb_components; ++C) {
+    const AVComponentDescriptor& Comp = ADesc->comp[C];
+    if (Comp.plane != C || Comp.shift != 0 || Comp.offset != 0 || Comp.depth > AMaxDepth ||
+        Comp.step != (Comp.depth + 7) / 8)
+      return false;
+  }
+  return ADesc->nb_components > 0;
+}
+
+// A window of AView: rows from ATop, columns from ALeft, AWidth x AHeight pixels. False
+// when it lies outside, or does not start on a whole chroma sample, or the format has
+// no addressable pixels.
+bool MakeWindow(const TPictureView& AView, int ATop, int ALeft, int AWidth, int AHeight, TPictureView& AWindow) {
+  const AVPixFmtDescriptor* Desc = av::av_pix_fmt_desc_get(AView.Format);
+  if (!Desc || (Desc->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM))) return false;
+  if (ATop < 0 || ALeft < 0 || AWidth <= 0 || AHeight <= 0 || ATop + AHeight > AView.Height ||
+      ALeft + AWidth > AView.Width)
+    return false;
+  if ((ATop & ((1 << Desc->log2_chroma_h) - 1)) || (ALeft & ((1 << Desc->log2_chroma_w) - 1))) return false;
+  AWindow = AView;
+  for (int P = 0; P < 4; ++P) {
+    if (!AView.Data[P] || ((Desc->flags & AV_PIX_FMT_FLAG_PAL) && P == 1)) continue;  // a palette stays whole
+    int C = 0;
+    while (C < Desc->nb_components && Desc->comp[C].plane != P) ++C;
+    if (C == Desc->nb_components) continue;
+    const bool Chroma = HasChroma(Desc) && (C == 1 || C == 2);
+    const int Row = Chroma ? ATop >> Desc->log2_chroma_h : ATop;
+    const int Column = Chroma ? ALeft >> Desc->log2_chroma_w : ALeft;
+    AWindow.Data[P] = AView.Data[P] + static_cast<ptrdiff_t>(Row) * AView.Lines[P] +
+                      static_cast<ptrdiff_t>(Column) * Desc->comp[C].step;
+  }
+  AWindow.Width = AWidth;
+  AWindow.Height = AHeight;
+  return true;
+}
+
+bool CanFillBorder(AVPixelFormat AFormat) {
+  const AVPixFmtDescriptor* Desc = av::av_pix_fmt_desc_get(AFormat);
+  return PlanarLayout(Desc, 16) && (Desc->nb_components == 1 || Desc->nb_components == 2 || HasChroma(Desc));
+}
+
+// The border around the inner area of APicture, in APadColor (Y, U, V), alpha opaque.
+void FillBorder(const TPictureView& APicture, int ATop, int ABottom, int ALeft, int ARight,
+                const std::array<int32_t, 3>& APadColor) {
+  const AVPixFmtDescriptor* Desc = av::av_pix_fmt_desc_get(APicture.Format);
+  for (int C = 0; C < Desc->nb_components; ++C) {
+    const bool Chroma = HasChroma(Desc) && (C == 1 || C == 2);
+    const bool Alpha = (Desc->flags & AV_PIX_FMT_FLAG_ALPHA) && C == Desc->nb_components - 1;
+    const int Depth = Desc->comp[C].depth;
+    const int Value8 = Alpha ? 255 : std::clamp<int>(APadColor[Chroma ? C : 0], 0, 255);
+    const int Max = (1 << Depth) - 1;
+    const int Value = Alpha ? Max : (Depth >= 8 ? Value8 << (Depth - 8) : Value8 >> (8 - Depth));
+    const int SW = Chroma ? Desc->log2_chroma_w : 0, SH = Chroma ? Desc->log2_chroma_h : 0;
+    const int Width = CeilShift(APicture.Width, SW), Height = CeilShift(APicture.Height, SH);
+    const int InnerLeft = ALeft >> SW, InnerRight = CeilShift(APicture.Width - ARight, SW);
+    const int InnerTop = ATop >> SH, InnerBottom = CeilShift(APicture.Height - ABottom, SH);
+    auto Fill = [&](int ARow, int AFrom, int ATo) {
+      if (AFrom >= ATo) return;
+      uint8_t* Row = APicture.Data[C] + static_cast<ptrdiff_t>(ARow) * APicture.Lines[C];
+      if (Desc->comp[C].step == 1) {
+        std::memset(Row + AFrom, Value, static_cast<size_t>(ATo - AFrom));
+      } else {
+        const uint16_t V = static_cast<uint16_t>(Value);
+        for (int X = AFrom; X < ATo; ++X) std::memcpy(Row + 2 * X, &V, 2);
+      }
+    };
+    for (int Y = 0; Y < Height; ++Y) {
+      if (Y < InnerTop || Y >= InnerBottom) {
+        Fill(Y, 0, Width);
+      } else {
+        Fill(Y, 0, InnerLeft);
+        Fill(Y, InnerRight, Width);
+      }
+    }
+  }
+}
+
+// The statistics an encoder attaches to its packets: quality, picture type, and the
+// squared error per plane when it computes them.
+void ReadQualityStats(const AVPacket* APacket, TVideoQuality& AQuality) {
+  size_t Size = 0;
+  const uint8_t* Data = av::av_packet_get_side_data(APacket, AV_PKT_DATA_QUALITY_STATS, &Size);
+  if (!Data || Size < 6) return;
+  AQuality.Known = true;
+  AQuality.Quality = static_cast<int>(static_cast<uint32_t>(Data[0]) | static_cast<uint32_t>(Data[1]) << 8 |
+                                      static_cast<uint32_t>(Data[2]) << 16 | static_cast<uint32_t>(Data[3]) << 24);
+  AQuality.PictType = static_cast<AVPictureType>(Data[4]);
+  const size_t Count = std::min<size_t>({Data[5], 4, Size >= 8 ? (Size - 8) / 8 : 0});
+  for (size_t I = 0; I < 4; ++I) {
+    uint64_t Error = 0;
+    if (I < Count)
+      for (int B = 7; B >= 0; --B) Error = Error << 8 | Data[8 + 8 * I + B];
+    AQuality.Error[I] = Error;
+    AQuality.ErrorSum[I] += Error;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Deinterlacing
+
+int DeinterlacePicture(const TPictureView& ATarget, const TPictureView& ASource) {
+  const AVPixFmtDescriptor* Desc = av::av_pix_fmt_desc_get(ASource.Format);
+  if (!PlanarLayout(Desc, 8) || (Desc->nb_components >= 3 && !HasChroma(Desc)) || ATarget.Format != ASource.Format ||
+      ATarget.Width != ASource.Width || ATarget.Height != ASource.Height || ASource.Width <= 0 || ASource.Height <= 0)
+    return -1;
+  for (int P = 0; P < Desc->nb_components; ++P) {
+    const bool Chroma = HasChroma(Desc) && (P == 1 || P == 2);
+    const int Width = CeilShift(ASource.Width, Chroma ? Desc->log2_chroma_w : 0);
+    const int Height = CeilShift(ASource.Height, Chroma ? Desc->log2_chroma_h : 0);
+    auto Row = [&](int AY) {
+      return ASource.Data[P] + static_cast<ptrdiff_t>(std::clamp(AY, 0, Height - 1)) * ASource.Lines[P];
+    };
+    for (int Y = 0; Y < Height; ++Y) {
+      uint8_t* Out = ATarget.Data[P] + static_cast<ptrdiff_t>(Y) * ATarget.Lines[P];
+      if (Y % 2 == 0) {  // the first field stays
+        std::memcpy(Out, Row(Y), static_cast<size_t>(Width));
+        continue;
+      }
+      const uint8_t *M2 = Row(Y - 2), *M1 = Row(Y - 1), *C0 = Row(Y), *P1 = Row(Y + 1), *P2 = Row(Y + 2);
+      for (int X = 0; X < Width; ++X) {
+        const int V = -M2[X] + 4 * M1[X] + 2 * C0[X] + 4 * P1[X] - P2[X];
+        Out[X] = static_cast<uint8_t>(std::clamp((V + 4) >> 3, 0, 255));
+      }
+    }
+  }
+  return 0;
+}
+
+void TCustomFFmpeg::PreProcessVideoFrameWithoutHooks(InputStream& AIst, AVFrame*& APicture) {
+  ++HookFrameNumber;
+  if (!DoDeinterlace) return;
+  if (!AIst.Deinterlaced) AIst.Deinterlaced.reset(av::av_frame_alloc());
+  AVFrame* Copy = AIst.Deinterlaced.get();
+  if (!Copy) {
+    Log(0, "hook buf malloc error.");
+    return;
+  }
+  // A buffer the encoder may still read is never written again: take a new one.
+  if (!av::av_frame_is_writable(Copy) || Copy->width != APicture->width || Copy->height != APicture->height ||
+      Copy->format != APicture->format) {
+    av::av_frame_unref(Copy);
+    Copy->format = APicture->format;
+    Copy->width = APicture->width;
+    Copy->height = APicture->height;
+    if (av::av_frame_get_buffer(Copy, 0) < 0) {
+      Log(0, "hook buf malloc error.");
+      return;
+    }
+  }
+  if (DeinterlacePicture(ViewOf(Copy), ViewOf(APicture)) < 0) {
+    Log(0, "Deinterlacing failed.");
+    return;
+  }
+  av::av_frame_copy_props(Copy, APicture);
+  APicture = Copy;
+}
+
+// ---------------------------------------------------------------------------
+// Video output
+
+void TCustomFFmpeg::DoVideoOut(AVFormatContext*, OutputStream& AOst, InputStream& AIst, AVFrame* APicture) {
+  AVCodecContext* Enc = AOst.Encoder;
+  const double Tb = av_q2d(Enc->time_base);
+  const double Ipts = static_cast<double>(AOst.SyncIst->Pts - StartTime) / 1000000.0;
+
+  // How many output frames this picture becomes.
+  int NbFrames = 1;
+  const bool Synchronise = VideoSyncMethod > 0 || (VideoSyncMethod < 0 && Tb > 0.001);
+  if (Synchronise) {
+    const double VDelta = Ipts / Tb - static_cast<double>(AOst.SyncOpts);
+    if (VDelta < -1.1)
+      NbFrames = 0;
+    else if (VideoSyncMethod == 2)
+      AOst.SyncOpts = std::llround(Ipts / Tb);
+    else if (VDelta > 1.1)
+      NbFrames = static_cast<int>(std::min<double>(std::llround(VDelta), INT_MAX));
+    if (NbFrames == 0) {
+      ++FramesDrop;
+      if (Verbose > 2) Log(1, "*** drop!");
+    } else if (NbFrames > 1) {
+      FramesDup += NbFrames - 1;  // the copies beyond the picture itself
+      if (Verbose > 2) Log(1, FormatText("*** %d dup!", NbFrames - 1));
+    }
+  } else {
+    AOst.SyncOpts = std::llround(Ipts / Tb);
+  }
+  NbFrames = std::min(NbFrames, MaxFrames[AVMEDIA_TYPE_VIDEO] - AOst.FrameNumber);
+  if (NbFrames <= 0) return;
+
+  auto Skip = [&](const char* AMessage) {
+    if (ExitOnError) Fail(AMessage);
+    Log(0, AMessage);
+  };
+
+  // The input window.
+  TPictureView Formatted = ViewOf(APicture);
+  if (!FiltersActive && AOst.VideoCrop &&
+      !MakeWindow(ViewOf(APicture), AOst.TopBand, AOst.LeftBand, APicture->width - AOst.LeftBand - AOst.RightBand,
+                  APicture->height - AOst.TopBand - AOst.BottomBand, Formatted))
+    return Skip("error cropping picture");
+
+  // The encoder's picture: the input as it is, or the temporary picture that the scaler
+  // or the copy fills inside its padding. A picture whose size or format is not what
+  // the set-up saw is scaled all the same.
+  const int InnerWidth = Enc->width - AOst.PadLeft - AOst.PadRight;
+  const int InnerHeight = Enc->height - AOst.PadTop - AOst.PadBottom;
+  const bool Scale = !FiltersActive && (AOst.VideoResample || Formatted.Width != InnerWidth ||
+                                        Formatted.Height != InnerHeight || Formatted.Format != Enc->pix_fmt);
+  AVFrame* Work = AOst.EncoderFrame.get();
+  av::av_frame_unref(Work);
+  if (Scale || AOst.VideoPad) {
+    if (AOst.VideoPad && !CanFillBorder(Enc->pix_fmt)) return Skip("error padding picture");
+    // A buffer the encoder may still read is never written again: take a new one.
+    if (!AOst.PictTmp || !av::av_frame_is_writable(AOst.PictTmp.get())) {
+      TFramePtr Fresh(av::av_frame_alloc());
+      if (!Fresh) Fail("Cannot allocate temp picture, check pix fmt");
+      Fresh->format = Enc->pix_fmt;
+      Fresh->width = Enc->width;
+      Fresh->height = Enc->height;
+      if (av::av_frame_get_buffer(Fresh.get(), 0) < 0) Fail("Cannot allocate temp picture, check pix fmt");
+      AOst.PictTmp = std::move(Fresh);
+    }
+    const TPictureView Target = ViewOf(AOst.PictTmp.get());
+    TPictureView Inner = Target;
+    if (AOst.VideoPad && !MakeWindow(Target, AOst.PadTop, AOst.PadLeft, InnerWidth, InnerHeight, Inner))
+      return Skip("error padding picture");
+    if (Scale) {
+      AOst.ImgResampleCtx.reset(av::sws_getCachedContext(AOst.ImgResampleCtx.release(), Formatted.Width,
+                                                         Formatted.Height, Formatted.Format, InnerWidth, InnerHeight,
+                                                         Enc->pix_fmt, SwsFlags, nullptr, nullptr, nullptr));
+      if (!AOst.ImgResampleCtx) Fail("Cannot get resampling context");
+      av::sws_scale(AOst.ImgResampleCtx.get(), Formatted.Data, Formatted.Lines, 0, Formatted.Height, Inner.Data,
+                    Inner.Lines);
+    } else {
+      av::av_image_copy(Inner.Data, Inner.Lines, const_cast<const uint8_t**>(Formatted.Data), Formatted.Lines,
+                        Enc->pix_fmt, InnerWidth, InnerHeight);
+    }
+    if (AOst.VideoPad) FillBorder(Target, AOst.PadTop, AOst.PadBottom, AOst.PadLeft, AOst.PadRight, PadColor);
+    if (av::av_frame_ref(Work, AOst.PictTmp.get()) < 0) Fail("av_malloc fail");
+    av::av_frame_copy_props(Work, APicture);
+  } else {
+    if (av::av_frame_ref(Work, APicture) < 0) Fail("av_malloc fail");
+    for (int P = 0; P < 4; ++P) Work->data[P] = Formatted.Data[P];
+    Work->width = Formatted.Width;
+    Work->height = Formatted.Height;
+  }
+
+  Work->interlaced_frame = APicture->interlaced_frame;
+  const AVCodecContext* VideoOpts = CodecOpts[AVMEDIA_TYPE_VIDEO].get();
+  if (VideoOpts && (VideoOpts->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)))
+    Work->top_field_first = TopFieldFirst == -1 ? APicture->top_field_first : TopFieldFirst;
+  Work->quality = static_cast<int>(std::lround(SameQuality ? AIst.Quality : AOst.Setup->Quality));
+  // The decoder's picture types would force the encoder's.
+  if (MeThreshold == 0) Work->pict_type = AV_PICTURE_TYPE_NONE;
+  Work->key_frame = 0;
+
+  for (int I = 0; I < NbFrames && !StopRequested; ++I) {
+    Work->pts = AOst.SyncOpts;
+    ++AOst.SyncOpts;
+    ++AOst.FrameNumber;
+    if (av::avcodec_send_frame(Enc, Work) < 0) Fail("Video encoding failed");
+    DrainVideoEncoder(AOst, false);
+  }
+  av::av_frame_unref(Work);
+}
+
+void TCustomFFmpeg::DrainVideoEncoder(OutputStream& AOst, bool AEndOfInput) {
+  AVCodecContext* Enc = AOst.Encoder;
+  if (AEndOfInput && av::avcodec_send_frame(Enc, nullptr) < 0) return;  // already flushed
+  AVPacket* Packet = AOst.EncodedPacket.get();
+  for (;;) {
+    const int Ret = av::avcodec_receive_packet(Enc, Packet);
+    if (Ret == AVERROR(EAGAIN) || Ret == AVERROR_EOF) return;
+    if (Ret < 0) Fail("Video encoding failed");
+    WriteVideoPacket(AOst, Packet);
+    av::av_packet_unref(Packet);
+  }
+}
+
+void TCustomFFmpeg::WriteVideoPacket(OutputStream& AOst, AVPacket* APacket) {
+  AVCodecContext* Enc = AOst.Encoder;
+  ReadQualityStats(APacket, AOst.VideoQuality);
+  APacket->stream_index = AOst.Index;
+  av::av_packet_rescale_ts(APacket, Enc->time_base, AOst.St->time_base);
+  const int32_t Size = APacket->size;
+  WriteFrame(OutputFiles[AOst.FileIndex].get(), APacket, Enc, AOst);
+  VideoSize += Size;
+  if (AOst.LogFile && Enc->stats_out) av::my_fprintf(AOst.LogFile.get(), "%s", Enc->stats_out);
+  if (!VStatsFileName.empty() && Size != 0) DoVideoStats(AOst, Size);
+}
+
+// ---------------------------------------------------------------------------
+// Subtitle output
+
+void TCustomFFmpeg::DoSubtitleOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst,
+                                  AVSubtitle* ASubtitle, int64_t APts) {
+  auto Skip = [&](const char* AMessage) {
+    if (ExitOnError) Fail(AMessage);
+    Log(0, AMessage);
+  };
+  if (APts == NoPtsValue) return Skip("Subtitle packets must have a pts");
+  constexpr int SubtitleOutSize = 65536;
+  if (!SubtitleOut) {
+    SubtitleOut.reset(static_cast<uint8_t*>(av::av_malloc(SubtitleOutSize)));
+    if (!SubtitleOut) Fail("av_malloc fail");
+  }
+  AVCodecContext* Enc = AOst.Encoder;
+  const AVRational OutTb = AOst.St->time_base;
+  // DVB subtitles are shown by one packet and taken away by a second, empty one.
+  const bool Dvb = Enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE;
+  const int64_t Pts = av::av_rescale_q(APts, AIst.St->time_base, OutTb);
+  for (int I = 0; I < (Dvb ? 2 : 1); ++I) {
+    AVSubtitle Shown = *ASubtitle;
+    if (I == 1) Shown.num_rects = 0;
+    const int Ret = av::avcodec_encode_subtitle(Enc, SubtitleOut.get(), SubtitleOutSize, &Shown);
+    if (Ret < 0) return Skip("Subtitle encoding failed");
+    if (Ret == 0) continue;
+    AVPacket* Packet = AOst.EncodedPacket.get();
+    av::av_packet_unref(Packet);
+    Packet->data = SubtitleOut.get();
+    Packet->size = Ret;
+    Packet->stream_index = AOst.Index;
+    Packet->pts = Pts;
+    if (Dvb) {
+      Packet->pts += av::av_rescale_q(I == 0 ? ASubtitle->start_display_time : ASubtitle->end_display_time,
+                                      Milliseconds, OutTb);
+    } else if (ASubtitle->end_display_time > ASubtitle->start_display_time &&
+               ASubtitle->end_display_time != UINT32_MAX) {
+      // How long it is shown: without it a muxer keeps it until the next one.
+      Packet->duration = av::av_rescale_q(ASubtitle->end_display_time - ASubtitle->start_display_time,
+                                          Milliseconds, OutTb);
+    }
+    Packet->dts = Packet->pts;
+    WriteFrame(AOutput, Packet, Enc, AOst);
+    av::av_packet_unref(Packet);
+  }
+}

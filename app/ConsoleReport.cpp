@@ -1,0 +1,130 @@
+#include "ConsoleReport.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "MyUtils.h"
+
+namespace {
+
+std::string BaseName(const std::string& AFileName) {
+  const size_t Slash = AFileName.find_last_of('/');
+  return Slash == std::string::npos ? AFileName : AFileName.substr(Slash + 1);
+}
+
+// The engine's messages break lines as CR LF; here every line is indented.
+std::string OneMessage(const std::string& AText) {
+  std::string Result;
+  for (size_t I = 0; I < AText.size(); ++I) {
+    if (AText[I] == '\r' && I + 1 < AText.size() && AText[I + 1] == '\n') continue;
+    Result += AText[I];
+    if (AText[I] == '\n') Result += "    ";
+  }
+  return Result;
+}
+
+int TerminalWidth(FILE* AOut) {
+  winsize Size{};
+  if (ioctl(fileno(AOut), TIOCGWINSZ, &Size) == 0 && Size.ws_col > 20) return Size.ws_col;
+  return 80;
+}
+
+int Percent(const TFileState& AFile) {
+  if (AFile.TotalMs <= 0) return -1;
+  return static_cast<int>(std::clamp<int64_t>(AFile.DoneMs * 100 / AFile.TotalMs, 0, 100));
+}
+
+}  // namespace
+
+std::string FormatDuration(int64_t AMilliseconds) {
+  const int64_t Seconds = std::max<int64_t>(0, (AMilliseconds + 500) / 1000);
+  if (Seconds >= 3600)
+    return FormatText("%lld:%02lld:%02lld", (long long)(Seconds / 3600), (long long)(Seconds / 60 % 60),
+                      (long long)(Seconds % 60));
+  return FormatText("%lld:%02lld", (long long)(Seconds / 60), (long long)(Seconds % 60));
+}
+
+std::string ProgressLine(const TFileState& AFile, int AWidth) {
+  const int Pct = Percent(AFile);
+  std::string Tail;
+  if (Pct >= 0) Tail += FormatText(" %3d%%", Pct);
+  if (AFile.Speed > 0) {
+    Tail += FormatText("  %.1fx", AFile.Speed);
+    if (AFile.TotalMs > AFile.DoneMs)
+      Tail += "  " + FormatDuration(static_cast<int64_t>((AFile.TotalMs - AFile.DoneMs) / AFile.Speed)) + " left";
+  }
+  const int BarWidth = 20;
+  std::string Bar = "[";
+  const int Filled = Pct >= 0 ? Pct * BarWidth / 100 : 0;
+  Bar += std::string(Filled, '#') + std::string(BarWidth - Filled, '-') + "]";
+  std::string Name = BaseName(AFile.Input);
+  const int Room = AWidth - 1 - static_cast<int>(Bar.size() + Tail.size()) - 4;
+  if (Room < static_cast<int>(Name.size())) Name = Room > 3 ? Name.substr(0, Room - 3) + "..." : "";
+  return "  " + Name + "  " + Bar + Tail;
+}
+
+std::string ResultLine(const TFileState& AFile) {
+  const std::string Name = BaseName(AFile.Input);
+  switch (AFile.Outcome) {
+    case TFileOutcome::Done: return "Done     " + Name + " -> " + AFile.Output;
+    case TFileOutcome::Stopped:
+      if (AFile.DoneMs <= 0) return "Stopped  " + Name + " (not started, no output)";
+      return "Stopped  " + Name + " -> " + AFile.Output + " (incomplete: " + FormatDuration(AFile.DoneMs) +
+             (AFile.TotalMs > 0 ? " of " + FormatDuration(AFile.TotalMs) : std::string()) + ")";
+    case TFileOutcome::Failed:
+      // The engine's messages mostly name the file themselves.
+      if (AFile.Message.rfind(AFile.Input + ":", 0) == 0) return "Failed   " + OneMessage(AFile.Message);
+      return "Failed   " + Name + ": " + OneMessage(AFile.Message);
+    default: return "         " + Name;
+  }
+}
+
+TConsoleReporter::TConsoleReporter(FILE* AOut, FILE* AErr, bool ATerminal)
+    : FOut(AOut), FErr(AErr), FTerminal(ATerminal) {}
+
+void TConsoleReporter::EraseLive() {
+  for (; FDrawn > 0; --FDrawn) std::fputs("\033[1A\r\033[K", FOut);
+}
+
+void TConsoleReporter::DrawLive() {
+  for (const auto& [Index, Line] : FLive) {
+    std::fputs(Line.c_str(), FOut);
+    std::fputc('\n', FOut);
+    ++FDrawn;
+  }
+  std::fflush(FOut);
+}
+
+void TConsoleReporter::FileProgress(const TFileState& AFile) {
+  if (FTerminal) {
+    EraseLive();
+    FLive[AFile.TaskIndex] = ProgressLine(AFile, TerminalWidth(FOut));
+    DrawLive();
+    return;
+  }
+  const int Pct = Percent(AFile);
+  if (Pct < 0) return;
+  int& Last = FLastDecile.try_emplace(AFile.TaskIndex, 0).first->second;
+  if (Pct / 10 <= Last || Pct >= 100) return;
+  Last = Pct / 10;
+  std::fprintf(FOut, "%s\n", ProgressLine(AFile, 200).c_str());
+  std::fflush(FOut);
+}
+
+void TConsoleReporter::FileEnded(const TFileState& AFile) {
+  if (FTerminal) EraseLive();
+  FLive.erase(AFile.TaskIndex);
+  std::fprintf(FOut, "%s\n", ResultLine(AFile).c_str());
+  if (FTerminal) DrawLive();
+  std::fflush(FOut);
+}
+
+void TConsoleReporter::Message(const std::string& AText) {
+  const bool SameScreen = FTerminal && isatty(fileno(FErr));
+  if (SameScreen) EraseLive();
+  std::fprintf(FErr, "%s\n", OneMessage(AText).c_str());
+  std::fflush(FErr);
+  if (SameScreen) DrawLive();
+}

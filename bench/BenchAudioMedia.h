@@ -1,0 +1,19 @@
+// The audio benchmark's work with the codec libraries. Each function runs in a child
+// process of the benchmark (the benchmark's own process never loads the libraries,
+// see BenchProcess.h), loads the libraries itself and returns the child's exit code.
+#pragma once
+
+#include <string>
+
+// Writes the test signal, ASeconds long, stereo 44.1 kHz, as "wav" (16-bit PCM) or
+// "ogg" (Vorbis).
+int MakeBenchInput(const std::string& AKind, double ASeconds, const std::string& AFileName);
+
+// Converts AInput to an MP3 at AKbits kbit/s with the engine, its other settings left
+// at their defaults.
+int ConvertWithEngine(const std::string& AInput, const std::string& AOutput, int AKbits);
+
+// Prints "<decoded seconds> <probed seconds> <sample rate> <channels>" for the first
+// audio stream of AFileName: every packet is decoded and the samples are counted; the
+// probe's figure is what the file's headers claim.
+int PrintAudioDuration(const std::string& AFileName);
