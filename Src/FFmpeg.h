@@ -443,6 +443,14 @@ public:
   // ---- Files and maps
   std::array<TInputContextPtr, MAX_FILES> InputFiles;
   std::array<int64_t, MAX_FILES> InputTsOffsets{};
+  // Per input: where a start-position seek was to land, on the timeline after the
+  // offset (µs), or NoPtsValue. A seek lands on an earlier key point; the audio path
+  // drops what comes before this.
+  std::array<int64_t, MAX_FILES> InputSeekTargets = [] {
+    std::array<int64_t, MAX_FILES> Targets;
+    Targets.fill(NoPtsValue);
+    return Targets;
+  }();
   int32_t InputFileCount = 0;
   std::array<TFormatContextPtr, MAX_FILES> OutputFiles;
   int32_t OutputFileCount = 0;
@@ -514,6 +522,8 @@ protected:
   void DrainEncoder(OutputStream& AOst, bool AEndOfInput);
   void WriteFrame(AVFormatContext* AOutput, AVPacket* APacket, AVCodecContext* ACodec, OutputStream& AOst);
   void DoAudioOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* AFrame);
+  // Samples at the front of a block that lie before the input's start position.
+  int LeadInSamples(const InputStream& AIst, int ARate, int ASamples) const;
   void PrintReport(bool AIsLast);
 
   // The video and subtitle stages (FFmpegTranscode.cpp, FFmpegPacket.cpp, FFmpegVideo.cpp,

@@ -17,6 +17,13 @@ constexpr int MaxPaddedBlockBytes = 131072;
 
 }  // namespace
 
+int TCustomFFmpeg::LeadInSamples(const InputStream& AIst, int ARate, int ASamples) const {
+  const int64_t Target = InputSeekTargets[AIst.FileIndex];
+  if (Target == NoPtsValue || AIst.Pts >= Target) return 0;
+  const int64_t Samples = ((Target - AIst.Pts) * ARate + 500000) / 1000000;
+  return static_cast<int>(std::min<int64_t>(Samples, ASamples));
+}
+
 void TCustomFFmpeg::DoAudioOut(AVFormatContext*, OutputStream& AOst, InputStream& AIst, AVFrame* AFrame) {
   AVCodecContext* Enc = AOst.Encoder;
   const int InChannels = AFrame->ch_layout.nb_channels;
@@ -49,9 +56,21 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext*, OutputStream& AOst, InputStream
     AOst.ResampleInChannels = InChannels;
   }
 
-  int SkipSamples = 0;  // input samples dropped from the front of the block
-  int InSamples = AFrame->nb_samples;
-  const double Ipts = static_cast<double>(AOst.SyncIst->Pts - StartTime) / 1000000.0;
+  // A start-position seek lands on an earlier key point: what lies before the asked
+  // position is decoded but not heard.
+  int SkipSamples = LeadInSamples(AIst, InRate, AFrame->nb_samples);
+  if (SkipSamples >= AFrame->nb_samples) return;
+  int InSamples = AFrame->nb_samples - SkipSamples;
+  const double Ipts = static_cast<double>(AOst.SyncIst->Pts - StartTime) / 1000000.0 +
+                      static_cast<double>(SkipSamples) / InRate;
+  // The main loop ends a recording time once the muxed output reaches it, which the
+  // encoder's latency makes late; the samples beyond it are not taken in.
+  if (RecordingTime != INT64_MAX) {
+    const double Left = static_cast<double>(RecordingTime) / 1000000.0 - Ipts;
+    if (Left <= 0) return;
+    InSamples = static_cast<int>(std::min<int64_t>(InSamples, std::llround(Left * InRate)));
+    if (InSamples <= 0) return;
+  }
   const int Queued = av::av_audio_fifo_size(AOst.Fifo.get());
   if (AudioSyncMethod != 0) {
     const double Delta = Enc->sample_rate * Ipts - AOst.SyncOpts - Queued;
@@ -59,8 +78,9 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext*, OutputStream& AOst, InputStream
     if (std::fabs(Delta) > 50) {
       if (AIst.IsStart || std::fabs(Delta) > Enc->sample_rate * AudioDriftThreshold) {
         if (InDelta < 0) {
-          SkipSamples = static_cast<int>(std::min<int64_t>(-InDelta, InSamples));
-          InSamples -= SkipSamples;
+          const int Drop = static_cast<int>(std::min<int64_t>(-InDelta, InSamples));
+          SkipSamples += Drop;
+          InSamples -= Drop;
           if (Verbose > 2) Log(1, FormatText("discarding %d audio samples", static_cast<int>(-Delta)));
           if (InSamples == 0) return;
           AIst.IsStart = false;

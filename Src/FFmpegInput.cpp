@@ -133,7 +133,8 @@ bool TCustomFFmpeg::AddInputFile(const std::string& AFileName) {
 
   int64_t Timestamp = StartTime;
   if (Input->start_time != AV_NOPTS_VALUE) Timestamp += Input->start_time;
-  if (StartTime != 0) {
+  const bool Seeked = StartTime != 0;
+  if (Seeked) {
     av::av_seek_frame(Input.get(), -1, Timestamp, AVSEEK_FLAG_BACKWARD);
     StartTime = 0;
   }
@@ -174,6 +175,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string& AFileName) {
   }
   const int Index = InputFileCount;
   InputTsOffsets[Index] = CopyTs ? InputTsOffset : InputTsOffset - Timestamp;
+  InputSeekTargets[Index] = Seeked ? Timestamp + InputTsOffsets[Index] : NoPtsValue;
   InputLoops[Index] = LoopInput;
   InputRateEmu[Index] = RateEmu;
   if (Verbose >= 0) av::av_dump_format(Input.get(), Index, AFileName.c_str(), 0);

@@ -132,6 +132,7 @@ bool BenchInput(const TBenchFolder& AFolder, const std::string& AKind, const TSe
 
   TTable Table({"", "engine", "peer"});
   Table.AddRow({"wall time, median", FormatSeconds(Engine.MedianWall()), FormatSeconds(PeerResult.MedianWall())});
+  Table.AddRow({"wall time, fastest", FormatSeconds(Engine.FastestWall()), FormatSeconds(PeerResult.FastestWall())});
   Table.AddRow({"wall time, runs", FormatRunTimes(Engine.WallTimes()), FormatRunTimes(PeerResult.WallTimes())});
   Table.AddRow({"CPU time, median", FormatSeconds(Engine.MedianCpu()), FormatSeconds(PeerResult.MedianCpu())});
   Table.AddRow({"peak memory", FormatMiB(Engine.PeakKiB()), FormatMiB(PeerResult.PeakKiB())});

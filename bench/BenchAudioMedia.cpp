@@ -32,23 +32,23 @@ bool LoadLibraries() {
 }
 
 TToneSpec BenchTone(const std::string& AKind, double ASeconds, const std::string& AFileName) {
-  TToneSpec Spec;
-  Spec.FileName = AFileName;
-  Spec.SampleRate = 44100;
-  Spec.Channels = 2;
-  Spec.Seconds = ASeconds;
-  Spec.Frequencies = BenchChord;
+  TToneSpec Tone;
+  Tone.FileName = AFileName;
+  Tone.SampleRate = 44100;
+  Tone.Channels = 2;
+  Tone.Seconds = ASeconds;
+  Tone.Frequencies = BenchChord;
   if (AKind == "wav") {
-    Spec.Format = "wav";
-    Spec.Codec = "pcm_s16le";
+    Tone.Format = "wav";
+    Tone.Codec = "pcm_s16le";
   } else if (AKind == "ogg") {
-    Spec.Format = "ogg";
-    Spec.Codec = VorbisEncoderName();
-    Spec.BitRate = VorbisBitRate;
+    Tone.Format = "ogg";
+    Tone.Codec = VorbisEncoderName();
+    Tone.BitRate = VorbisBitRate;
   } else {
     throw std::invalid_argument("unknown input kind \"" + AKind + "\" (wav or ogg)");
   }
-  return Spec;
+  return Tone;
 }
 
 struct TDecodedCount {

@@ -20,6 +20,11 @@ std::vector<double> TContenderResult::WallTimes() const {
 
 double TContenderResult::MedianWall() const { return Median(WallTimes()); }
 
+double TContenderResult::FastestWall() const {
+  const std::vector<double> Times = WallTimes();
+  return Times.empty() ? 0 : *std::min_element(Times.begin(), Times.end());
+}
+
 double TContenderResult::MedianCpu() const {
   std::vector<double> Cpu;
   for (const TRunMeasure& Run : Runs) Cpu.push_back(Run.CpuSeconds);

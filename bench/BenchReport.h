@@ -23,6 +23,7 @@ struct TContenderResult {
 
   std::vector<double> WallTimes() const;
   double MedianWall() const;
+  double FastestWall() const;  // least disturbed by other work on the machine
   double MedianCpu() const;
   int64_t PeakKiB() const;  // the highest of the runs
 };

@@ -375,3 +375,46 @@ TEST_F(FFmpegTranscode, AudioSyncPadsAndDropsToFollowTheInputClock) {
     }
   }
 }
+
+// A start-position seek lands on a key point before the position, and the loop sees a
+// recording time only once the encoder has passed it: the audio path cuts both ends
+// to the sample, so the result starts and lasts as asked.
+TEST_F(FFmpegTranscode, StartPositionAndRecordingTimeCutTheSoundToTheSample) {
+  TToneSpec Spec;
+  Spec.FileName = Dir.File("chord.flac");
+  Spec.Format = Spec.Codec = "flac";
+  Spec.Seconds = 4.0;
+  Spec.Frequencies = {330.0, 415.0, 495.0};
+  MakeTone(Spec);
+  struct TCase {
+    int64_t StartUs, RecordingUs;
+    double Seconds;
+  };
+  const TCase Cases[] = {{1300000, INT64_MAX, 2.7}, {1300000, 2000000, 2.0}, {0, 1500000, 1.5}};
+  for (const TCase& Case : Cases) {
+    TCustomFFmpeg Engine;
+    Engine.Init();
+    Engine.SetVerbose(-1);
+    Engine.SetStartTime(Case.StartUs);
+    ASSERT_TRUE(Engine.AddInputFile(Spec.FileName)) << Engine.LastError;
+    Engine.SetAudioCodec("libmp3lame");
+    Engine.RecordingTime = Case.RecordingUs;
+    const std::string Out = Dir.File("cut" + std::to_string(Case.StartUs) + "-" + std::to_string(Case.RecordingUs) + ".mp3");
+    ASSERT_TRUE(Engine.AddOutputFile(Out)) << Engine.LastError;
+    Engine.Run(false);
+    ASSERT_TRUE(Engine.Finished) << Engine.ExceptionMessage;
+
+    const TDecodedAudio Mp3 = DecodeAudio(Out);
+    EXPECT_NEAR(Mp3.Frames() / 44100.0, Case.Seconds, 0.002) << Out;
+    // Normalised correlation with the source from the asked position on.
+    double Dot = 0, Ours = 0, Theirs = 0;
+    const int64_t First = Case.StartUs * 44100 / 1000000;
+    for (int64_t I = 2048; I < std::min<int64_t>(Mp3.Frames(), 44100); ++I) {
+      const double X = Mp3.Samples[I * Mp3.Channels], Y = ToneSample(Spec.Frequencies, First + I, 44100);
+      Dot += X * Y;
+      Ours += X * X;
+      Theirs += Y * Y;
+    }
+    EXPECT_GT(Dot / std::sqrt(Ours * Theirs), 0.95) << Out << ": the sound starts where it was asked to";
+  }
+}
