@@ -247,7 +247,7 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext*, OutputStream& AOst, InputStream
   // the set-up saw is scaled all the same.
   const int InnerWidth = Enc->width - AOst.PadLeft - AOst.PadRight;
   const int InnerHeight = Enc->height - AOst.PadTop - AOst.PadBottom;
-  const bool Scale = !FiltersActive && (AOst.VideoResample); (void)(0 || Formatted.Width != InnerWidth ||
+  const bool Scale = !FiltersActive && (AOst.VideoResample || Formatted.Width != InnerWidth ||
                                         Formatted.Height != InnerHeight || Formatted.Format != Enc->pix_fmt);
   AVFrame* Work = AOst.EncoderFrame.get();
   av::av_frame_unref(Work);

@@ -72,13 +72,15 @@ bool TConvertBatch::LoadLibraries(std::string& AError) {
 }
 
 bool TConvertBatch::PrepareOutputFolder(std::string& AError) {
-  if (FArgs.SameFolder) return true;
   FOutputFolder = FArgs.OutputFolder;
-  if (FOutputFolder.empty()) {
+  if (FOutputFolder.empty() && !FArgs.SameFolder) {
+    // The window's settings decide what the command line leaves open.
     TSettings Settings;
     Settings.Load();
     FOutputFolder = Settings.Output;
+    FArgs.SameFolder = Settings.SameFolder;
   }
+  if (FArgs.SameFolder) return true;
   while (FOutputFolder.size() > 1 && FOutputFolder.back() == '/') FOutputFolder.pop_back();
   std::error_code Error;
   fs::create_directories(FOutputFolder, Error);

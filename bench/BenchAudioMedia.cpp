@@ -1,5 +1,6 @@
 #include "BenchAudioMedia.h"
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -114,12 +115,38 @@ double ProbedSeconds(const std::string& AFileName) {
   return Info.DurationUs >= 0 ? double(Info.DurationUs) / 1e6 : -1.0;
 }
 
+// Higher variants would put the top partial near the range where lossy encoders cut.
+constexpr int MaxVariant = 12;
+
+std::vector<double> TransposedChord(int ASemitones) {
+  std::vector<double> Result;
+  for (double Frequency : BenchChord) Result.push_back(Frequency * std::pow(2.0, ASemitones / 12.0));
+  return Result;
+}
+
 }  // namespace
 
 int MakeBenchInput(const std::string& AKind, double ASeconds, const std::string& AFileName) {
   if (!LoadLibraries()) return 1;
   try {
     MakeTone(BenchTone(AKind, ASeconds, AFileName));
+    return 0;
+  } catch (const std::exception& E) {
+    std::cerr << E.what() << '\n';
+    return 1;
+  }
+}
+
+int MakeBenchInputVariant(const std::string& AKind, double ASeconds, int AVariant, const std::string& AFileName) {
+  if (AVariant < 0 || AVariant > MaxVariant) {
+    std::cerr << "variant " << AVariant << " is out of range (0 to " << MaxVariant << ")\n";
+    return 1;
+  }
+  if (!LoadLibraries()) return 1;
+  try {
+    TToneSpec Tone = BenchTone(AKind, ASeconds, AFileName);
+    Tone.Frequencies = TransposedChord(AVariant);
+    MakeTone(Tone);
     return 0;
   } catch (const std::exception& E) {
     std::cerr << E.what() << '\n';

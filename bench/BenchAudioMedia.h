@@ -9,6 +9,10 @@
 // "ogg" (Vorbis).
 int MakeBenchInput(const std::string& AKind, double ASeconds, const std::string& AFileName);
 
+// The same signal moved up by AVariant semitones (0 to 12), so that files of one batch
+// differ in content and none of them is encoded from the same samples as another.
+int MakeBenchInputVariant(const std::string& AKind, double ASeconds, int AVariant, const std::string& AFileName);
+
 // Converts AInput to an MP3 at AKbits kbit/s with the engine, its other settings left
 // at their defaults.
 int ConvertWithEngine(const std::string& AInput, const std::string& AOutput, int AKbits);

@@ -103,3 +103,8 @@ std::string FormatRatioAgainst(double ARatio, double AMaximum) {
   return FormatRatio(ARatio) + " (target <= " + Printf("%.2f", AMaximum) + ": " +
          (ARatio <= AMaximum ? "met" : "NOT met") + ")";
 }
+
+std::string FormatRatioAtLeast(double ARatio, double AMinimum) {
+  return FormatRatio(ARatio) + " (target >= " + Printf("%.2f", AMinimum) + ": " +
+         (ARatio >= AMinimum ? "met" : "NOT met") + ")";
+}

@@ -54,3 +54,5 @@ std::string FormatRatio(double ARatio);          // "1.013"
 std::string FormatTimesRealTime(double AFactor); // "48.6x"
 // "met" or "NOT met", with the target: "1.013 (target <= 1.02: met)".
 std::string FormatRatioAgainst(double ARatio, double AMaximum);
+// The same for a ratio that should reach a minimum: "1.913 (target >= 1.80: met)".
+std::string FormatRatioAtLeast(double ARatio, double AMinimum);

@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
-# Sets up the machine and the peer tools, builds the release configuration in build-bench
-# and runs the audio benchmark; arguments go to it (pemmet-bench-audio --rounds 5 ...).
+# Sets up the machine, builds the release configuration in build-bench and runs a benchmark:
+#   scripts/bench.sh [args]        the audio benchmark against the peer tools (pemmet-bench-audio --rounds 5 ...)
+#   scripts/bench.sh batch [args]  pemmet-convert -j 1 against -j 2 (pemmet-bench-batch --rounds 5 ...)
 # Benchmarks are run by hand only: neither CTest nor CI starts them.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
 
-# The peers the engine is measured against.
-PEERS=(lame vorbis-tools)
+bench=pemmet-bench-audio
+if [ "${1:-}" = batch ]; then
+  bench=pemmet-bench-batch
+  shift
+fi
+
+# The peers the engine is measured against; the batch benchmark needs none.
+PEERS=()
+if [ "$bench" = pemmet-bench-audio ]; then PEERS=(lame vorbis-tools); fi
 missing=()
 for p in "${PEERS[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -24,5 +32,5 @@ fi
 
 dir="$top/build-bench"
 cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
-cmake --build "$dir" -j "$(nproc)" --target pemmet-bench-audio >&2
-exec "$dir/bench/pemmet-bench-audio" "$@"
+cmake --build "$dir" -j "$(nproc)" --target "$bench" >&2
+exec "$dir/bench/$bench" "$@"

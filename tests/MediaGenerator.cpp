@@ -646,6 +646,7 @@ TDecodedVideo DecodeVideo(const std::string& AFileName, int AStreamIndex) {
   auto Receive = [&] {
     while ((Err = av::avcodec_receive_frame(Codec.get(), Frame.get())) >= 0) {
       if (Result.Times.empty()) KeepPlanes(Frame.get(), Result.First);
+      KeepPlanes(Frame.get(), Result.Last);
       const int64_t Ts = Frame->best_effort_timestamp;
       Result.Times.push_back(Ts == AV_NOPTS_VALUE ? NAN : Ts * av_q2d(Tb));
       av::av_frame_unref(Frame.get());

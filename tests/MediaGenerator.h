@@ -118,7 +118,7 @@ TDecodedAudio DecodeAudio(const std::string& AFileName, int AStreamIndex = -1);
 double ToneSample(const std::vector<double>& AFrequencies, int64_t ASampleIndex, int ASampleRate);
 
 // The reverse for video: every decoded picture of one video stream (AStreamIndex -1:
-// the first video stream), with its time, and the first picture's planes.
+// the first video stream), with its time, and the first and last pictures' planes.
 struct TDecodedPicture {
   int Width = 0;
   int Height = 0;
@@ -135,6 +135,7 @@ struct TDecodedVideo {
   AVRational FrameRate{0, 1};  // the stream's average frame rate
   std::vector<double> Times;   // seconds, one per decoded picture, in output order
   TDecodedPicture First;
+  TDecodedPicture Last;
   size_t Frames() const { return Times.size(); }
 };
 TDecodedVideo DecodeVideo(const std::string& AFileName, int AStreamIndex = -1);

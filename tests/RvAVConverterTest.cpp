@@ -85,15 +85,15 @@ protected:
     Events.Attach(Converter);
   }
 
-  std::string Tone(const std::string& AName, double ASeconds) {
+  std::string Tone(const std::string& AName, double ASeconds, int ARate = 22050, int AChannels = 1) {
     const std::string FileName = Dir.File(AName);
-    WriteToneWav(FileName, ASeconds, 22050, 1);
+    WriteToneWav(FileName, ASeconds, ARate, AChannels);
     return FileName;
   }
 
   // Adds a task converting a tone of ASeconds to MP3; returns its index.
-  int32_t AddMp3Task(const std::string& AName, double ASeconds) {
-    const int32_t Index = Converter.AddTask(Tone(AName + ".wav", ASeconds));
+  int32_t AddMp3Task(const std::string& AName, double ASeconds, int ARate = 22050, int AChannels = 1) {
+    const int32_t Index = Converter.AddTask(Tone(AName + ".wav", ASeconds, ARate, AChannels));
     EXPECT_GE(Index, 0) << Converter.LastErrorText();
     TOutputOptions Options;
     ResetOutputOptions(Options);
@@ -354,7 +354,8 @@ TEST_F(RvAVConverter, EngineMessagesArriveWithTheTaskIndexAndAMappedLevel) {
 }
 
 TEST_F(RvAVConverter, AConversionReportsProgressNoMoreOftenThanTheInterval) {
-  AddMp3Task("progress", 120.0);
+  // Long enough for several reports on a fast machine.
+  AddMp3Task("progress", 300.0, 44100, 2);
   Converter.SetProgressInterval(101);
   std::vector<TClock::time_point> Reports;
   std::vector<int32_t> Durations;
@@ -363,15 +364,17 @@ TEST_F(RvAVConverter, AConversionReportsProgressNoMoreOftenThanTheInterval) {
     EXPECT_EQ(AIndex, 0);
     Reports.push_back(TClock::now());
     Durations.push_back(ACurrentMs);
-    EXPECT_EQ(ATotalMs, 120000);
+    EXPECT_EQ(ATotalMs, 300000);
   };
   Converter.StartConversion(1);
   ASSERT_TRUE(Events.WaitForBatchEnd());
   EXPECT_EQ(Converter.Task(0)->ProgressIntervalUs, 101000);
   ASSERT_FALSE(Reports.empty());
-  // The last report is the final one and may follow closely; the others keep apart.
-  for (size_t I = 1; I + 1 < Reports.size(); ++I) EXPECT_GE(Reports[I] - Reports[I - 1], std::chrono::microseconds(101000));
-  EXPECT_NEAR(Durations.back(), 120000, 100);
+  // The last report is the final one and may follow closely; the others keep apart
+  // (the engine measures the interval; the host sees it with a little jitter).
+  for (size_t I = 1; I + 1 < Reports.size(); ++I)
+    EXPECT_GE(Reports[I] - Reports[I - 1], std::chrono::microseconds(95000));
+  EXPECT_NEAR(Durations.back(), 300000, 100);
   EXPECT_GE(Reports.size(), 3u);
 }
 
