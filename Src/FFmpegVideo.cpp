@@ -275,6 +275,9 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext*, OutputStream& AOst, InputStream
       av::sws_scale(AOst.ImgResampleCtx.get(), Formatted.Data, Formatted.Lines, 0, Formatted.Height, Inner.Data,
                     Inner.Lines);
     } else {
+      // Only a filter graph could hand over a picture that does not fit its place.
+      if (Formatted.Width != InnerWidth || Formatted.Height != InnerHeight || Formatted.Format != Enc->pix_fmt)
+        return Skip("error padding picture");
       av::av_image_copy(Inner.Data, Inner.Lines, const_cast<const uint8_t**>(Formatted.Data), Formatted.Lines,
                         Enc->pix_fmt, InnerWidth, InnerHeight);
     }
@@ -351,9 +354,17 @@ void TCustomFFmpeg::DoSubtitleOut(AVFormatContext* AOutput, OutputStream& AOst, 
   const AVRational OutTb = AOst.St->time_base;
   // DVB subtitles are shown by one packet and taken away by a second, empty one.
   const bool Dvb = Enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE;
-  const int64_t Pts = av::av_rescale_q(APts, AIst.St->time_base, OutTb);
-  for (int I = 0; I < (Dvb ? 2 : 1); ++I) {
-    AVSubtitle Shown = *ASubtitle;
+  // The encoders take display times from the packet's time on: a delayed start moves
+  // the packet instead.
+  AVSubtitle Timed = *ASubtitle;
+  const uint32_t Delay = Timed.start_display_time;
+  if (Timed.end_display_time != UINT32_MAX) Timed.end_display_time -= std::min(Delay, Timed.end_display_time);
+  Timed.start_display_time = 0;
+  const int64_t Pts = av::av_rescale_q(APts, AIst.St->time_base, OutTb) + av::av_rescale_q(Delay, Milliseconds, OutTb);
+  // One shown until further notice is never taken away.
+  const int Packets = Dvb && Timed.end_display_time != UINT32_MAX ? 2 : 1;
+  for (int I = 0; I < Packets; ++I) {
+    AVSubtitle Shown = Timed;
     if (I == 1) Shown.num_rects = 0;
     const int Ret = av::avcodec_encode_subtitle(Enc, SubtitleOut.get(), SubtitleOutSize, &Shown);
     if (Ret < 0) return Skip("Subtitle encoding failed");
@@ -365,13 +376,10 @@ void TCustomFFmpeg::DoSubtitleOut(AVFormatContext* AOutput, OutputStream& AOst, 
     Packet->stream_index = AOst.Index;
     Packet->pts = Pts;
     if (Dvb) {
-      Packet->pts += av::av_rescale_q(I == 0 ? ASubtitle->start_display_time : ASubtitle->end_display_time,
-                                      Milliseconds, OutTb);
-    } else if (ASubtitle->end_display_time > ASubtitle->start_display_time &&
-               ASubtitle->end_display_time != UINT32_MAX) {
+      if (I == 1) Packet->pts += av::av_rescale_q(Timed.end_display_time, Milliseconds, OutTb);
+    } else if (Timed.end_display_time > 0 && Timed.end_display_time != UINT32_MAX) {
       // How long it is shown: without it a muxer keeps it until the next one.
-      Packet->duration = av::av_rescale_q(ASubtitle->end_display_time - ASubtitle->start_display_time,
-                                          Milliseconds, OutTb);
+      Packet->duration = av::av_rescale_q(Timed.end_display_time, Milliseconds, OutTb);
     }
     Packet->dts = Packet->pts;
     WriteFrame(AOutput, Packet, Enc, AOst);
