@@ -1,6 +1,8 @@
 // Engine life cycle: creation, reset, clean-up, the run entry and termination.
 #include "FFmpeg.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "FFmpegRun.h"
@@ -20,11 +22,12 @@ TCustomFFmpeg::~TCustomFFmpeg() { Destroy(-1); }
 
 bool TCustomFFmpeg::Destroy(int64_t ATimeoutMs) {
   Stop();
-  int64_t Waited = 0;
+  // Short steps: a worker usually ends within milliseconds of the stop, and a batch
+  // frees its tasks right after their last termination.
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max<int64_t>(ATimeoutMs, 0));
   while (Thread.load() || FTerminateThread.load() || FRunControl->TerminatingElsewhere()) {
-    if (ATimeoutMs >= 0 && Waited >= ATimeoutMs) return false;
-    Platform::SleepMs(100);
-    Waited += 100;
+    if (ATimeoutMs >= 0 && std::chrono::steady_clock::now() >= Deadline) return false;
+    Platform::SleepMs(2);
   }
   Cleanup();
   return true;

@@ -296,7 +296,7 @@ public:
   TCustomFFmpeg(const TCustomFFmpeg&) = delete;
   TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
 
-  // Stops a run and waits for its worker to end, in 100 ms steps, for at most
+  // Stops a run and waits for its worker to end, in short steps, for at most
   // ATimeoutMs (negative: as long as it takes), then releases everything. Returns
   // false, releasing nothing, when the worker is still busy after the wait: its
   // state must stay valid, so the caller keeps the object alive.
@@ -548,8 +548,6 @@ protected:
   std::string QpHistogramText(int ALambda);
   static std::string PsnrText(const AVCodecContext& AEncoder, const TVideoQuality& AQuality, int32_t AFrames,
                               bool AIsLast);
-  // The encoder's 65536-byte subtitle buffer, made on first use and kept.
-  TAVMemPtr<uint8_t> SubtitleOut;
 
   std::unique_ptr<TRunTables> RunTables;
 

@@ -145,4 +145,6 @@ struct TRunTables {
   std::vector<std::unique_ptr<OutputStream>> OutputStreams;
   TPacketPtr Packet;
   TPacketPtr CopyPacket;
+  // The subtitle encoders' output, made on first use.
+  TAVMemPtr<uint8_t> SubtitleOut;
 };

@@ -346,6 +346,7 @@ void TCustomFFmpeg::DoSubtitleOut(AVFormatContext* AOutput, OutputStream& AOst, 
   };
   if (APts == NoPtsValue) return Skip("Subtitle packets must have a pts");
   constexpr int SubtitleOutSize = 65536;
+  TAVMemPtr<uint8_t>& SubtitleOut = RunTables->SubtitleOut;
   if (!SubtitleOut) {
     SubtitleOut.reset(static_cast<uint8_t*>(av::av_malloc(SubtitleOutSize)));
     if (!SubtitleOut) Fail("av_malloc fail");

@@ -31,6 +31,10 @@ constexpr int FileCount = 8;
 constexpr double TargetSpeedUp = 1.8;
 // An MP3 holds whole frames and the encoder's delay; more than this off is a fault.
 constexpr double DurationTolerance = 0.5;
+// Below this many cores lent to two busy threads the machine, not the converter, sets
+// what -j 2 can gain.
+constexpr double EnoughCores = 1.9;
+constexpr double CoreProbeSeconds = 1.0;
 
 struct TSettings {
   int Rounds = 3;
@@ -50,6 +54,13 @@ std::string LoadAverage() {
   std::string One, Five, Fifteen;
   if (!(File >> One >> Five >> Fifteen)) return "unknown";
   return One + " " + Five + " " + Fifteen;
+}
+
+// "1.02 of 2 cores" and a warning when -j 2 cannot get two.
+std::string DescribeCoresLent() {
+  const double Cores = CoresLent(2, CoreProbeSeconds);
+  return FormatText("%.2f of 2 cores (two busy threads for %.0f s)%s", Cores, CoreProbeSeconds,
+                    Cores < EnoughCores ? ": the machine, not the converter, bounds the speed-up" : "");
 }
 
 // WAV and Ogg in turn, so that each pair the two workers start together holds one of
@@ -236,12 +247,14 @@ int RunBenchmark(const TSettings& ASettings) {
     return 1;
   }
   const std::string LoadAtStart = LoadAverage();
+  const std::string CoresAtStart = DescribeCoresLent();
   TBenchFolder Folder("pemmet-bench-batch");
   if (ASettings.Keep) Folder.Keep();
   std::cout << FormatText("Batch of %d files to MP3 with pemmet-convert: -j 1 against -j 2, %d rounds in turns\n",
                           FileCount, ASettings.Rounds)
             << "load average at start (1, 5, 15 min): " << LoadAtStart << ", on "
             << std::thread::hardware_concurrency() << " core(s)\n"
+            << "CPU lent to this benchmark at start: " << CoresAtStart << '\n'
             << "folder: " << Folder.Path() << "\n\n";
   const std::vector<TInput> Inputs = MakeInputs(Folder, ASettings.Seconds);
 
@@ -253,7 +266,8 @@ int RunBenchmark(const TSettings& ASettings) {
   const std::vector<TContenderResult> Results = RunInTurns(Contenders, ASettings.Rounds, &std::cout);
   const double AudioSeconds = FileCount * ASettings.Seconds;
   PrintResults(Results[0], Results[1], *OneOut, *TwoOut, AudioSeconds);
-  std::cout << "  load average at start: " << LoadAtStart << ", at the end: " << LoadAverage() << '\n';
+  std::cout << "  load average at start: " << LoadAtStart << ", at the end: " << LoadAverage() << '\n'
+            << "  CPU lent at start: " << CoresAtStart << "\n  CPU lent at the end: " << DescribeCoresLent() << '\n';
 
   const int GoodOne = CountGoodOutputs(*OneOut, ASettings.Seconds);
   const int GoodTwo = CountGoodOutputs(*TwoOut, ASettings.Seconds);

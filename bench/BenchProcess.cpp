@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -242,6 +243,26 @@ int64_t OwnPeakKiB() {
   rusage Usage{};
   ::getrusage(RUSAGE_SELF, &Usage);
   return Usage.ru_maxrss;
+}
+
+double CoresLent(int AThreads, double ASeconds) {
+  rusage Before{}, After{};
+  ::getrusage(RUSAGE_SELF, &Before);
+  const TClock::time_point Start = TClock::now();
+  const TClock::time_point Until =
+      Start + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(ASeconds));
+  std::vector<std::thread> Spinners;
+  for (int I = 0; I < AThreads; ++I)
+    Spinners.emplace_back([Until] {
+      while (TClock::now() < Until) {
+      }
+    });
+  for (std::thread& Spinner : Spinners) Spinner.join();
+  const double Wall = std::chrono::duration<double>(TClock::now() - Start).count();
+  ::getrusage(RUSAGE_SELF, &After);
+  const double Cpu = Seconds(After.ru_utime) + Seconds(After.ru_stime) - Seconds(Before.ru_utime) -
+                     Seconds(Before.ru_stime);
+  return Wall > 0 ? Cpu / Wall : 0;
 }
 
 TBenchFolder::TBenchFolder(const std::string& APrefix) {

@@ -48,6 +48,12 @@ bool ProgramInPath(const std::string& AName);
 // This process's own peak memory so far.
 int64_t OwnPeakKiB();
 
+// How many cores the machine lends this process now: AThreads threads spin for
+// ASeconds and their CPU time is set against the wall time. Other work, or a scheduler
+// that shares the processors between sessions, brings it below AThreads; a run that
+// needs that many cores cannot be judged then.
+double CoresLent(int AThreads, double ASeconds);
+
 // A fresh folder under the system's temporary folder, removed with its contents unless
 // kept.
 class TBenchFolder {
