@@ -13,6 +13,7 @@
 #include "ConvertArgs.h"
 #include "ConvertBatch.h"
 #include "DemoMedia.h"
+#include "MediaCheck.h"
 #include "MyUtils.h"
 
 namespace {
@@ -35,12 +36,13 @@ void PrintSummary(const TConvertBatch& ABatch, double ASeconds) {
 
 // The demo's result, read back from the MP3 it made.
 void DescribeOutput(const std::string& AFileName) {
-  TAVProbe Probe;
-  Probe.Enable();
-  if (!Probe.Open(AFileName)) return;
-  const TAudioStreamInfo Audio = Probe.AudioInfo();
-  std::printf("The MP3 file: %s, %.2f s, %d Hz, %d channel(s), %d kbit/s\n", Audio.CodecName.c_str(),
-              Probe.Context()->duration / 1e6, Audio.SampleRate, Audio.Channels, Audio.BitRate / 1000);
+  const TDecodedSummary Summary = DecodeAudioSummary(AFileName);
+  if (!Summary.Ok) {
+    std::printf("Reading the MP3 back failed: %s\n", Summary.Error.c_str());
+    return;
+  }
+  std::printf("The MP3 file decodes to %.3f s, %d Hz, %d channel(s), %lld kbit/s\n", Summary.Seconds,
+              Summary.SampleRate, Summary.Channels, static_cast<long long>(Summary.BitRate / 1000));
 }
 
 int RunBatch(TConvertArgs AArgs, const std::string& ADemoFolder) {

@@ -341,6 +341,8 @@ TEST_F(ConvertCli, TheDemoConvertsItsExample) {
   const TDecodedAudio Result = DecodeAudio(Mp3);
   EXPECT_NEAR(DecodedSeconds(Result), 8.0, 0.002);
   EXPECT_EQ(Result.Channels, 2);
+  EXPECT_NE(Run.Output.find("The MP3 file decodes to 8.000 s, 44100 Hz, 2 channel(s), 320 kbit/s"), std::string::npos)
+      << Run.Output;
 }
 
 TEST_F(ConvertCli, CtrlCStopsTheBatchAndLeavesCompleteShorterOutputs) {

@@ -1,0 +1,16 @@
+// Reading a converted file back: what a listener gets from it.
+#pragma once
+
+#include <string>
+
+struct TDecodedSummary {
+  bool Ok = false;
+  std::string Error;
+  double Seconds = 0;  // decoded samples / sample rate, after the encoder's delay and padding are trimmed
+  int SampleRate = 0;
+  int Channels = 0;
+  int64_t BitRate = 0;  // bit/s, as the container tells
+};
+
+// Decodes the first audio stream of AFileName to its end. Needs the libraries loaded.
+TDecodedSummary DecodeAudioSummary(const std::string& AFileName);
