@@ -92,6 +92,11 @@ TCustomAVConverter::TCustomAVConverter() {
 
 TCustomAVConverter::~TCustomAVConverter() {
   UnregisterLogTarget(this);
+  {
+    // A timer that fired after this would start a task of a component that is gone.
+    std::lock_guard<Platform::TReentrantLock> Guard(FLock);
+    KillPendingTimers();
+  }
   Tasks.Clear();
   // A relay still in progress on another thread finishes before the lock goes.
   FLock.lock();
@@ -196,6 +201,10 @@ bool TCustomAVConverter::SetTaskOutput(int32_t AIndex, const std::string& AFileN
 void TCustomAVConverter::RemoveTask(int32_t AIndex) { Tasks.Delete(AIndex); }
 
 void TCustomAVConverter::ClearTasks() {
+  {
+    std::lock_guard<Platform::TReentrantLock> Guard(FLock);
+    KillPendingTimers();
+  }
   Tasks.Clear();
   FLastErrorText.clear();
   FConcurrency = 0;

@@ -254,6 +254,19 @@ TEST_F(RvAVConverter, StopBeforeATimerFiresNeverStartsItsTask) {
   }
 }
 
+TEST_F(RvAVConverter, AComponentGoneBeforeItsTimerFiresStartsNothing) {
+  auto Doomed = std::make_unique<TRvAVConverter>();
+  ASSERT_GE(Doomed->AddTask(Tone("orphan.wav", 0.2)), 0);
+  TOutputOptions Options;
+  ResetOutputOptions(Options);
+  Options.AudioCodec = "libmp3lame";
+  ASSERT_TRUE(Doomed->SetTaskOutput(0, Dir.File("orphan.mp3"), &Options));
+  Doomed->StartConversion(0);
+  Doomed.reset();
+  Platform::TMessageLoop::Current()->RunUntil([] { return false; }, 300);
+  EXPECT_FALSE(FileSizeOf(Dir.File("orphan.mp3")) > 0);
+}
+
 TEST_F(RvAVConverter, AddTaskFailuresLeaveTheListAsItWas) {
   AddMp3Task("kept", 0.2);
   struct TCase {
