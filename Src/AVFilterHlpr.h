@@ -24,7 +24,8 @@ extern "C" {
   X(avfilter_link) \
   X(av_buffersrc_add_frame_flags) \
   X(av_buffersink_get_frame) \
-  X(av_buffersink_get_frame_flags)
+  X(av_buffersink_get_frame_flags) \
+  X(av_buffersink_get_time_base)
 
 namespace av {
 PEMMET_AVFILTER_ENTRIES(PEMMET_DECLARE_ENTRY)

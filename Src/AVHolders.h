@@ -65,6 +65,12 @@ struct TFilterGraphDeleter {
 };
 using TFilterGraphPtr = std::unique_ptr<AVFilterGraph, TFilterGraphDeleter>;
 
+// The open ends handed to the graph parser; it takes what it links and leaves the rest.
+struct TFilterInOutDeleter {
+  void operator()(AVFilterInOut* A) const { av::avfilter_inout_free(&A); }
+};
+using TFilterInOutPtr = std::unique_ptr<AVFilterInOut, TFilterInOutDeleter>;
+
 // Memory from av_malloc and its relatives.
 struct TAVFreeDeleter {
   void operator()(void* A) const { av::av_free(A); }

@@ -58,6 +58,7 @@ extern "C" {
   X(av_opt_find) \
   X(av_opt_set) \
   X(av_opt_set_int) \
+  X(av_opt_set_bin) \
   X(av_opt_get) \
   X(av_opt_get_int) \
   X(av_opt_set_defaults) \

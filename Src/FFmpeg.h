@@ -530,11 +530,29 @@ protected:
   // FFmpegReport.cpp).
   void SetUpVideoEncoding(OutputStream& AOst, InputStream& AIst);
   void SetUpSubtitleEncoding(OutputStream& AOst, InputStream& AIst);
-  // Stand-ins while the run has no frame hooks and no filter graph: the hooks' own
-  // pre-processing without any hook (the picture count and deinterlacing), and a
-  // filter set-up that refuses every chain, naming it in LastError.
-  void PreProcessVideoFrameWithoutHooks(InputStream& AIst, AVFrame*& APicture);
-  int ConfigureFiltersUnavailable(InputStream& AIst, OutputStream& AOst);
+  // Frame hooks (FFmpegHooks.cpp): counts the picture, makes the engine's private copy
+  // (deinterlaced when asked) and hands it to the host's custom hook or to the frame
+  // hook modules; APicture then points at the copy.
+  void PreProcessVideoFrame(InputStream& AIst, AVFrame*& APicture);
+  void DecideModuleHooking(int64_t AHookPts);
+  AVFrame* MakePrivateCopy(InputStream& AIst, const AVFrame* APicture);
+  void RunCustomHook(AVFrame* AWork, int64_t AHookPts);
+  bool CallCustomHook(int64_t AHookPts, bool& AUpdate, bool& AStop);
+  // The video filter graph (FFmpegFilters.cpp): source, crop and scale where the
+  // geometry needs them, the user's chain, and a sink in the encoder's pixel format.
+  // 0 on success; -1 with an explanation in LastError, or none.
+  int ConfigureFilters(InputStream& AIst, OutputStream& AOst);
+  // Hands APicture to the stream's graph, at the input stream's time. False when the
+  // graph refuses it.
+  bool FeedFilters(OutputStream& AOst, const InputStream& AIst, AVFrame* APicture);
+  // APicture, or a copy scaled to the geometry the graph's source was set up for; null
+  // when the copy cannot be made.
+  AVFrame* FitFilterInput(OutputStream& AOst, AVFrame* APicture);
+  // Tells the stream's graph that no more pictures come, so it gives what it holds.
+  void CloseFilters(OutputStream& AOst);
+  // 1 with the next filtered picture in APicture and its time (µs) in APts; -1 when the
+  // graph has none ready.
+  int GetFilteredVideoPic(AVFilterContext* ASink, AVFrame* APicture, int64_t& APts);
   int DecodeVideo(InputStream& AIst, int AIstIndex, const AVPacket* APacket);
   int DecodeSubtitle(InputStream& AIst, int AIstIndex, const AVPacket* APacket);
   void DoVideoOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* APicture);

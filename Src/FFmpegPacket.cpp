@@ -153,7 +153,7 @@ int TCustomFFmpeg::DecodeVideo(InputStream& AIst, int AIstIndex, const AVPacket*
     AIst.Pts = AIst.NextPts;
     AIst.NextPts += PictureDurationUs(AIst, Decoded);
     AVFrame* Picture = Decoded;
-    PreProcessVideoFrameWithoutHooks(AIst, Picture);
+    PreProcessVideoFrame(AIst, Picture);
     if (StartTime == 0 || AIst.Pts >= StartTime)
       for (auto& Ost : RunTables->OutputStreams)
         if (Ost->SourceIndex == AIstIndex && Ost->EncodingNeeded) {

@@ -137,6 +137,16 @@ struct OutputStream {
   TVideoQuality VideoQuality;
   std::vector<TBsfContextPtr> BitstreamFilters;
   TMyFilePtr LogFile;
+  // The video filter graph, when the run has a chain; its two ends belong to it.
+  TFilterGraphPtr FilterGraph;
+  AVFilterContext* InputVideoFilter = nullptr;
+  AVFilterContext* OutputVideoFilter = nullptr;
+  TFramePtr FilteredPicture;  // the picture last taken out of the graph
+  // The graph's source takes one geometry; pictures of another are scaled to it first.
+  int32_t FilterWidth = 0, FilterHeight = 0;
+  AVPixelFormat FilterFormat = AV_PIX_FMT_NONE;
+  TSwsContextPtr FilterInputScaler;
+  TFramePtr FilterInput;
 };
 
 struct TRunTables {

@@ -229,10 +229,6 @@ void TCustomFFmpeg::SetUpVideoEncoding(OutputStream& AOst, InputStream& AIst) {
   const AVCodecContext* Dec = AIst.Decoder;
   if (!Dec) Fail(FormatText("Unsupported codec (id=%d) for input stream #%d.%d", AIst.St->codecpar->codec_id,
                             AIst.FileIndex, AIst.Index));
-  // Nothing would call them yet: refuse rather than leave the host's pictures unseen.
-  if (OnCustomHookHandler || UsingVHook)
-    Fail(FormatText("Frame hooks are not available for re-encoded video yet (output stream #%d.%d)", AOst.FileIndex,
-                    AOst.Index));
   // A size the set-up cannot know would give a scaler or an encoder of no size.
   if (Dec->width <= 0 || Dec->height <= 0)
     Fail(FormatText("Unknown frame size of input stream #%d.%d", AIst.FileIndex, AIst.Index));
@@ -279,13 +275,8 @@ void TCustomFFmpeg::SetUpVideoEncoding(OutputStream& AOst, InputStream& AIst) {
   }
   AOst.EncodingNeeded = AIst.DecodingNeeded = true;
   LastError.clear();
-  if (FiltersActive && ConfigureFiltersUnavailable(AIst, AOst) != 0)
+  if (FiltersActive && ConfigureFilters(AIst, AOst) != 0)
     Fail(LastError.empty() ? std::string("Error opening filters!") : "Error opening filters: " + LastError);
-}
-
-int TCustomFFmpeg::ConfigureFiltersUnavailable(InputStream&, OutputStream&) {
-  LastError = "video filter graphs are not available yet (filters \"" + VideoFilters + "\")";
-  return -1;
 }
 
 namespace {

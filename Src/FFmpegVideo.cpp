@@ -169,39 +169,24 @@ int DeinterlacePicture(const TPictureView& ATarget, const TPictureView& ASource)
   return 0;
 }
 
-void TCustomFFmpeg::PreProcessVideoFrameWithoutHooks(InputStream& AIst, AVFrame*& APicture) {
-  ++HookFrameNumber;
-  if (!DoDeinterlace) return;
-  if (!AIst.Deinterlaced) AIst.Deinterlaced.reset(av::av_frame_alloc());
-  AVFrame* Copy = AIst.Deinterlaced.get();
-  if (!Copy) {
-    Log(0, "hook buf malloc error.");
-    return;
-  }
-  // A buffer the encoder may still read is never written again: take a new one.
-  if (!av::av_frame_is_writable(Copy) || Copy->width != APicture->width || Copy->height != APicture->height ||
-      Copy->format != APicture->format) {
-    av::av_frame_unref(Copy);
-    Copy->format = APicture->format;
-    Copy->width = APicture->width;
-    Copy->height = APicture->height;
-    if (av::av_frame_get_buffer(Copy, 0) < 0) {
-      Log(0, "hook buf malloc error.");
-      return;
-    }
-  }
-  if (DeinterlacePicture(ViewOf(Copy), ViewOf(APicture)) < 0) {
-    Log(0, "Deinterlacing failed.");
-    return;
-  }
-  av::av_frame_copy_props(Copy, APicture);
-  APicture = Copy;
-}
-
 // ---------------------------------------------------------------------------
 // Video output
 
-void TCustomFFmpeg::DoVideoOut(AVFormatContext*, OutputStream& AOst, InputStream& AIst, AVFrame* APicture) {
+void TCustomFFmpeg::DoVideoOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* APicture) {
+  // With a filter graph the picture (none: the end of input) goes in first, and each
+  // picture the graph gives comes out here, at its own time.
+  if (AOst.FilterGraph && APicture != AOst.FilteredPicture.get()) {
+    if (!APicture)
+      CloseFilters(AOst);
+    else if (!FeedFilters(AOst, AIst, APicture))
+      Fail("Error while feeding the filter graph");
+    const int64_t InputPts = AIst.Pts;
+    while (GetFilteredVideoPic(AOst.OutputVideoFilter, AOst.FilteredPicture.get(), AIst.Pts) > 0)
+      DoVideoOut(AOutput, AOst, AIst, AOst.FilteredPicture.get());
+    av::av_frame_unref(AOst.FilteredPicture.get());
+    AIst.Pts = InputPts;
+    return;
+  }
   AVCodecContext* Enc = AOst.Encoder;
   const double Tb = av_q2d(Enc->time_base);
   const double Ipts = static_cast<double>(AOst.SyncIst->Pts - StartTime) / 1000000.0;
@@ -312,6 +297,9 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext*, OutputStream& AOst, InputStream
 
 void TCustomFFmpeg::DrainVideoEncoder(OutputStream& AOst, bool AEndOfInput) {
   AVCodecContext* Enc = AOst.Encoder;
+  // What a filter graph still holds is encoded before the encoder is flushed.
+  if (AEndOfInput && AOst.FilterGraph)
+    DoVideoOut(OutputFiles[AOst.FileIndex].get(), AOst, *RunTables->InputStreams[AOst.SourceIndex], nullptr);
   if (AEndOfInput && av::avcodec_send_frame(Enc, nullptr) < 0) return;  // already flushed
   AVPacket* Packet = AOst.EncodedPacket.get();
   for (;;) {

@@ -15,7 +15,9 @@ extern "C" {
   X(sws_freeContext) \
   X(sws_getCachedContext) \
   X(sws_scale) \
-  X(sws_get_class)
+  X(sws_get_class) \
+  X(sws_isSupportedInput) \
+  X(sws_isSupportedOutput)
 
 namespace av {
 PEMMET_SWSCALE_ENTRIES(PEMMET_DECLARE_ENTRY)
