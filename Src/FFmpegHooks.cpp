@@ -13,18 +13,6 @@ namespace {
 
 constexpr int BicubicScaling = SWS_BICUBIC;
 
-TPictureView ViewOfFrame(const AVFrame* AFrame) {
-  TPictureView View;
-  for (int P = 0; P < 4; ++P) {
-    View.Data[P] = AFrame->data[P];
-    View.Lines[P] = AFrame->linesize[P];
-  }
-  View.Width = AFrame->width;
-  View.Height = AFrame->height;
-  View.Format = static_cast<AVPixelFormat>(AFrame->format);
-  return View;
-}
-
 // A conversion context between two formats of one size, reusing AContext when it
 // fits; empty when the library cannot convert.
 void CacheConversion(TSwsContextPtr& AContext, int AWidth, int AHeight, AVPixelFormat AFrom, AVPixelFormat ATo) {

@@ -54,6 +54,18 @@ struct TPictureView {
   AVPixelFormat Format = AV_PIX_FMT_NONE;
 };
 
+inline TPictureView ViewOfFrame(const AVFrame* AFrame) {
+  TPictureView View;
+  for (int P = 0; P < 4; ++P) {
+    View.Data[P] = AFrame->data[P];
+    View.Lines[P] = AFrame->linesize[P];
+  }
+  View.Width = AFrame->width;
+  View.Height = AFrame->height;
+  View.Format = static_cast<AVPixelFormat>(AFrame->format);
+  return View;
+}
+
 // The encoder's statistics of the last video packet that carried them.
 struct TVideoQuality {
   bool Known = false;

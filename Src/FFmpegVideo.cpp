@@ -17,18 +17,6 @@ constexpr AVRational Milliseconds{1, 1000};
 
 int CeilShift(int AValue, int AShift) { return -((-AValue) >> AShift); }
 
-TPictureView ViewOf(const AVFrame* AFrame) {
-  TPictureView View;
-  for (int P = 0; P < 4; ++P) {
-    View.Data[P] = AFrame->data[P];
-    View.Lines[P] = AFrame->linesize[P];
-  }
-  View.Width = AFrame->width;
-  View.Height = AFrame->height;
-  View.Format = static_cast<AVPixelFormat>(AFrame->format);
-  return View;
-}
-
 bool HasChroma(const AVPixFmtDescriptor* ADesc) {
   return !(ADesc->flags & AV_PIX_FMT_FLAG_RGB) && ADesc->nb_components >= 3;
 }
@@ -221,9 +209,9 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext* AOutput, OutputStream& AOst, Inp
   };
 
   // The input window.
-  TPictureView Formatted = ViewOf(APicture);
+  TPictureView Formatted = ViewOfFrame(APicture);
   if (!FiltersActive && AOst.VideoCrop &&
-      !MakeWindow(ViewOf(APicture), AOst.TopBand, AOst.LeftBand, APicture->width - AOst.LeftBand - AOst.RightBand,
+      !MakeWindow(ViewOfFrame(APicture), AOst.TopBand, AOst.LeftBand, APicture->width - AOst.LeftBand - AOst.RightBand,
                   APicture->height - AOst.TopBand - AOst.BottomBand, Formatted))
     return Skip("error cropping picture");
 
@@ -248,7 +236,7 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext* AOutput, OutputStream& AOst, Inp
       if (av::av_frame_get_buffer(Fresh.get(), 0) < 0) Fail("Cannot allocate temp picture, check pix fmt");
       AOst.PictTmp = std::move(Fresh);
     }
-    const TPictureView Target = ViewOf(AOst.PictTmp.get());
+    const TPictureView Target = ViewOfFrame(AOst.PictTmp.get());
     TPictureView Inner = Target;
     if (AOst.VideoPad && !MakeWindow(Target, AOst.PadTop, AOst.PadLeft, InnerWidth, InnerHeight, Inner))
       return Skip("error padding picture");

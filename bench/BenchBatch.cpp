@@ -205,14 +205,7 @@ void PrintResults(const TContenderResult& AOne, const TContenderResult& ATwo, co
   std::exit(2);
 }
 
-double PositiveNumber(const std::string& AName, const char* AText) {
-  if (!AText) Usage(AName + " needs a value");
-  char* End = nullptr;
-  const double Value = std::strtod(AText, &End);
-  if (End == AText || *End != '\0' || !(Value > 0) || !std::isfinite(Value))
-    Usage(AName + " needs a positive number, not \"" + AText + "\"");
-  return Value;
-}
+double PositiveNumber(const std::string& AName, const char* AText) { return PositiveArgument(AName, AText, Usage); }
 
 TSettings ParseSettings(int AArgc, char** AArgv) {
   TSettings Settings;

@@ -1,6 +1,8 @@
 #include "BenchReport.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <ostream>
 #include <stdexcept>
@@ -107,4 +109,13 @@ std::string FormatRatioAgainst(double ARatio, double AMaximum) {
 std::string FormatRatioAtLeast(double ARatio, double AMinimum) {
   return FormatRatio(ARatio) + " (target >= " + Printf("%.2f", AMinimum) + ": " +
          (ARatio >= AMinimum ? "met" : "NOT met") + ")";
+}
+
+double PositiveArgument(const std::string& AName, const char* AText, void (*AUsage)(const std::string&)) {
+  if (!AText) AUsage(AName + " needs a value");
+  char* End = nullptr;
+  const double Value = std::strtod(AText, &End);
+  if (End == AText || *End != '\0' || !(Value > 0) || !std::isfinite(Value))
+    AUsage(AName + " needs a positive number, not \"" + AText + "\"");
+  return Value;
 }

@@ -56,3 +56,7 @@ std::string FormatTimesRealTime(double AFactor); // "48.6x"
 std::string FormatRatioAgainst(double ARatio, double AMaximum);
 // The same for a ratio that should reach a minimum: "1.913 (target >= 1.80: met)".
 std::string FormatRatioAtLeast(double ARatio, double AMinimum);
+
+// A command-line value that must be a positive, finite number; AUsage (which does not
+// return) tells the user otherwise.
+double PositiveArgument(const std::string& AName, const char* AText, void (*AUsage)(const std::string&));

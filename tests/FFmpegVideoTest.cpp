@@ -256,7 +256,9 @@ TEST_F(FFmpegVideo, StatisticsFileHasOneLinePerEncodedPicture) {
     ASSERT_TRUE(std::regex_match(L[I], M, Line)) << L[I];
     EXPECT_EQ(std::stoi(M[1]), static_cast<int>(I + 1)) << L[I];
     Bytes += std::stoll(M[2]);
-    if (I == 0) EXPECT_EQ(M[3], "I") << "the first picture is a key frame";
+    if (I == 0) {
+      EXPECT_EQ(M[3], "I") << "the first picture is a key frame";
+    }
   }
   EXPECT_EQ(Bytes, Engine.VideoSize) << "the lines add up to the encoded video";
   EXPECT_NE(L.back().find("time= 1.000"), std::string::npos) << L.back();
