@@ -23,12 +23,7 @@ void AddOpenOptions(const TCustomFFmpeg& AEngine, TDictionary& AOptions) {
   if (!AEngine.VideoStandard.empty()) Set("standard", AEngine.VideoStandard);
 }
 
-std::string LowerExtension(const std::string& AFileName) {
-  const size_t Dot = AFileName.rfind('.');
-  const size_t Slash = AFileName.rfind('/');
-  if (Dot == std::string::npos || (Slash != std::string::npos && Dot < Slash)) return "";
-  return LowerCase(AFileName.substr(Dot));
-}
+std::string LowerExtension(const std::string& AFileName) { return LowerCase(ExtractFileExt(AFileName)); }
 
 }  // namespace
 

@@ -76,3 +76,15 @@ std::string FormatText(const char* AFormat, ...) {
   va_end(Args);
   return Result;
 }
+
+std::string ExtractFileName(const std::string& AFileName) {
+  const size_t Slash = AFileName.rfind('/');
+  return Slash == std::string::npos ? AFileName : AFileName.substr(Slash + 1);
+}
+
+std::string ExtractFileExt(const std::string& AFileName) {
+  const size_t Dot = AFileName.rfind('.');
+  const size_t Slash = AFileName.rfind('/');
+  if (Dot == std::string::npos || (Slash != std::string::npos && Dot < Slash)) return std::string();
+  return AFileName.substr(Dot);
+}

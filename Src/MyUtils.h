@@ -23,6 +23,10 @@ std::string LowerCase(std::string AText);
 
 // Appends "/" unless the text already ends with one (an empty text stays empty).
 std::string IncludeTrailingPathDelimiter(const std::string& AFolder);
+// The part after the last "/" (the whole text without one).
+std::string ExtractFileName(const std::string& AFileName);
+// The file name part's extension from its last "." on, or empty.
+std::string ExtractFileExt(const std::string& AFileName);
 
 // printf-style formatting into an owned string, never overrunning.
 std::string FormatText(const char* AFormat, ...) __attribute__((format(printf, 1, 2)));

@@ -9,11 +9,6 @@
 
 namespace {
 
-std::string BaseName(const std::string& AFileName) {
-  const size_t Slash = AFileName.find_last_of('/');
-  return Slash == std::string::npos ? AFileName : AFileName.substr(Slash + 1);
-}
-
 // The engine's messages break lines as CR LF; here every line is indented.
 std::string OneMessage(const std::string& AText) {
   std::string Result;
@@ -59,14 +54,14 @@ std::string ProgressLine(const TFileState& AFile, int AWidth) {
   std::string Bar = "[";
   const int Filled = Pct >= 0 ? Pct * BarWidth / 100 : 0;
   Bar += std::string(Filled, '#') + std::string(BarWidth - Filled, '-') + "]";
-  std::string Name = BaseName(AFile.Input);
+  std::string Name = ExtractFileName(AFile.Input);
   const int Room = AWidth - 1 - static_cast<int>(Bar.size() + Tail.size()) - 4;
   if (Room < static_cast<int>(Name.size())) Name = Room > 3 ? Name.substr(0, Room - 3) + "..." : "";
   return "  " + Name + "  " + Bar + Tail;
 }
 
 std::string ResultLine(const TFileState& AFile) {
-  const std::string Name = BaseName(AFile.Input);
+  const std::string Name = ExtractFileName(AFile.Input);
   switch (AFile.Outcome) {
     case TFileOutcome::Done: return "Done     " + Name + " -> " + AFile.Output;
     case TFileOutcome::Stopped:

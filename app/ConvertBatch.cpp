@@ -15,11 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string BaseName(const std::string& AFileName) {
-  const size_t Slash = AFileName.find_last_of('/');
-  return Slash == std::string::npos ? AFileName : AFileName.substr(Slash + 1);
-}
-
 std::string NameOfLine(const std::string& ALine) { return ALine.substr(0, ALine.find('=')); }
 
 // Writes and removes a file in AFolder: the one sure test that outputs can go there.
@@ -103,7 +98,7 @@ bool TConvertBatch::PrepareOutputFolder(std::string& AError) {
 std::string TConvertBatch::OutputNameFor(const std::string& AInput) {
   const std::string Ext = FormatExtension(Mp3FormatText);
   const std::string Label = FormatLabel(Mp3FormatText);
-  const std::string Base = FArgs.SameFolder ? AInput : FOutputFolder + "/" + BaseName(AInput);
+  const std::string Base = FArgs.SameFolder ? AInput : FOutputFolder + "/" + ExtractFileName(AInput);
   return FNames.MakeOutputName(Base, Ext, Label);
 }
 

@@ -6,6 +6,7 @@
 
 #include "AVFormatHlpr.h"
 #include "AVUtilHlpr.h"
+#include "MyUtils.h"
 
 std::string FormatExtension(const std::string& AFormatText) {
   const size_t Open = AFormatText.find('(');
@@ -24,13 +25,6 @@ std::string FormatLabel(const std::string& AFormatText) {
 
 namespace {
 
-std::string ExtensionOf(const std::string& AFileName) {
-  const size_t Slash = AFileName.find_last_of('/');
-  const size_t Dot = AFileName.find_last_of('.');
-  if (Dot == std::string::npos || (Slash != std::string::npos && Dot < Slash)) return std::string();
-  return AFileName.substr(Dot);
-}
-
 bool IsAudioExtension(const std::string& AExtension) {
   return !AExtension.empty() && std::strstr(AudioExtensions, AExtension.c_str()) != nullptr;
 }
@@ -40,7 +34,7 @@ bool IsAudioExtension(const std::string& AExtension) {
 void BuildOutputOptions(const TAVProbe& ATaskProbe, const std::string& AFormatText, TOutputOptions& AOptions) {
   ResetOutputOptions(AOptions);
   const std::string Extension = FormatExtension(AFormatText);
-  if (IsAudioExtension(Extension) || IsAudioExtension(ExtensionOf(ATaskProbe.LoadedFileName())))
+  if (IsAudioExtension(Extension) || IsAudioExtension(ExtractFileExt(ATaskProbe.LoadedFileName())))
     AOptions.DisableVideo = true;
   if (AFormatText == Mp3FormatText) AOptions.AudioCodec = "libmp3lame";
   if (ATaskProbe.AudioCount() > 0) {

@@ -213,9 +213,7 @@ TSettings ParseSettings(int AArgc, char** AArgv) {
     const std::string Arg = AArgv[I];
     const char* Next = I + 1 < AArgc ? AArgv[I + 1] : nullptr;
     if (Arg == "--rounds") {
-      const double Rounds = PositiveNumber(Arg, Next);
-      if (Rounds != std::floor(Rounds) || Rounds < 3 || Rounds > 1000) Usage("--rounds takes a whole number from 3");
-      Settings.Rounds = int(Rounds);
+      Settings.Rounds = RoundsArgument(Arg, Next, Usage);
       ++I;
     } else if (Arg == "--seconds") {
       Settings.Seconds = PositiveNumber(Arg, Next);

@@ -119,3 +119,9 @@ double PositiveArgument(const std::string& AName, const char* AText, void (*AUsa
     AUsage(AName + " needs a positive number, not \"" + AText + "\"");
   return Value;
 }
+
+int RoundsArgument(const std::string& AName, const char* AText, void (*AUsage)(const std::string&)) {
+  const double Rounds = PositiveArgument(AName, AText, AUsage);
+  if (Rounds != std::floor(Rounds) || Rounds < 3 || Rounds > 1000) AUsage(AName + " takes a whole number from 3");
+  return static_cast<int>(Rounds);
+}

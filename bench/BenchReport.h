@@ -60,3 +60,6 @@ std::string FormatRatioAtLeast(double ARatio, double AMinimum);
 // A command-line value that must be a positive, finite number; AUsage (which does not
 // return) tells the user otherwise.
 double PositiveArgument(const std::string& AName, const char* AText, void (*AUsage)(const std::string&));
+
+// A round count: a whole number from 3 to 1000, read like PositiveArgument.
+int RoundsArgument(const std::string& AName, const char* AText, void (*AUsage)(const std::string&));
