@@ -118,7 +118,8 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext*, OutputStream& AOst, InputStream
   // The block's data from the first kept sample on.
   const bool Planar = av::av_sample_fmt_is_planar(InFormat);
   const int BytesPerSample = av::av_get_bytes_per_sample(InFormat);
-  std::vector<const uint8_t*> In(Planar ? InChannels : 1);
+  std::vector<const uint8_t*>& In = AOst.InPlanes;  // kept: no allocation per block
+  In.resize(Planar ? InChannels : 1);
   for (size_t P = 0; P < In.size(); ++P)
     In[P] = AFrame->extended_data[P] + static_cast<size_t>(SkipSamples) * BytesPerSample * (Planar ? 1 : InChannels);
 

@@ -132,6 +132,7 @@ struct OutputStream {
   int ResampleInRate = 0;
   int ResampleInChannels = 0;
   TAudioFifoPtr Fifo;
+  std::vector<const uint8_t*> InPlanes;  // the decoded block's planes from its first kept sample
   TSampleBuffer Converted;  // resampler output
   TSampleBuffer Silence;    // inserted to keep the audio in step
   TFramePtr EncoderFrame;
