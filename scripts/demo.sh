@@ -6,4 +6,4 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
 dir=$("$top/scripts/build.sh" release)
-exec "$dir/app/pemmet-convert" --demo "$@"
+exec "$dir/bin/pemmet-convert" --demo "$@"
