@@ -464,7 +464,7 @@ TEST_F(FFmpegOptions, VideoHookModules) {
   void* Handle = dlopen(Module.c_str(), RTLD_NOW | RTLD_NOLOAD);
   ASSERT_NE(Handle, nullptr);
   auto* Argc = static_cast<int*>(dlsym(Handle, "PemmetHookArgc"));
-  auto* Args = static_cast<char(*)[64]>(dlsym(Handle, "PemmetHookArgs"));
+  auto* Args = static_cast<char(*)[4096]>(dlsym(Handle, "PemmetHookArgs"));
   auto* Released = static_cast<int*>(dlsym(Handle, "PemmetHookReleased"));
   EXPECT_EQ(*Argc, 3);
   EXPECT_STREQ(Args[0], Module.c_str());
