@@ -60,12 +60,24 @@ std::string ProgressLine(const TFileState& AFile, int AWidth) {
   return "  " + Name + "  " + Bar + Tail;
 }
 
+std::string BatchLine(const TBatchTotals& ATotals, int AWidth) {
+  std::string Line = FormatText("  %d of %d files", ATotals.Ended(), ATotals.Files);
+  if (ATotals.Failed > 0) Line += FormatText(" (%d failed)", ATotals.Failed);
+  if (ATotals.TotalMs > 0)
+    Line += "  audio " + FormatDuration(ATotals.DoneMs) + " of " + (ATotals.TotalIsEstimate ? "~" : "") +
+            FormatDuration(ATotals.TotalMs);
+  if (ATotals.SecondsLeft >= 0)
+    Line += "  " + FormatDuration(static_cast<int64_t>(ATotals.SecondsLeft * 1000)) + " left";
+  if (static_cast<int>(Line.size()) >= AWidth) Line.resize(std::max(AWidth - 1, 0));
+  return Line;
+}
+
 std::string ResultLine(const TFileState& AFile) {
   const std::string Name = ExtractFileName(AFile.Input);
   switch (AFile.Outcome) {
     case TFileOutcome::Done: return "Done     " + Name + " -> " + AFile.Output;
     case TFileOutcome::Stopped:
-      if (AFile.DoneMs <= 0) return "Stopped  " + Name + " (not started, no output)";
+      if (AFile.Output.empty()) return "Stopped  " + Name + " (not started, no output)";
       return "Stopped  " + Name + " -> " + AFile.Output + " (incomplete: " + FormatDuration(AFile.DoneMs) +
              (AFile.TotalMs > 0 ? " of " + FormatDuration(AFile.TotalMs) : std::string()) + ")";
     case TFileOutcome::Failed:
@@ -84,35 +96,35 @@ void TConsoleReporter::EraseLive() {
 }
 
 void TConsoleReporter::DrawLive() {
-  for (const auto& [Index, Line] : FLive) {
-    std::fputs(Line.c_str(), FOut);
+  auto Draw = [this](const std::string& ALine) {
+    std::fputs(ALine.c_str(), FOut);
     std::fputc('\n', FOut);
     ++FDrawn;
-  }
+  };
+  for (const auto& [Id, Line] : FLive) Draw(Line);
+  if (!FBatchLine.empty()) Draw(FBatchLine);
   std::fflush(FOut);
 }
 
-void TConsoleReporter::FileProgress(const TFileState& AFile) {
-  if (FTerminal) {
-    EraseLive();
-    FLive[AFile.TaskIndex] = ProgressLine(AFile, TerminalWidth(FOut));
-    DrawLive();
-    return;
-  }
-  const int Pct = Percent(AFile);
-  if (Pct < 0) return;
-  int& Last = FLastDecile.try_emplace(AFile.TaskIndex, 0).first->second;
-  if (Pct / 10 <= Last || Pct >= 100) return;
-  Last = Pct / 10;
-  std::fprintf(FOut, "%s\n", ProgressLine(AFile, 200).c_str());
-  std::fflush(FOut);
+// A pipe gets only the result lines: a script reads one line per file.
+void TConsoleReporter::FileProgress(const TFileState& AFile, const TBatchTotals& ATotals) {
+  if (!FTerminal) return;
+  const int Width = TerminalWidth(FOut);
+  EraseLive();
+  FLive[AFile.Id] = ProgressLine(AFile, Width);
+  FBatchLine = ATotals.Files > 1 ? BatchLine(ATotals, Width) : std::string();
+  DrawLive();
 }
 
-void TConsoleReporter::FileEnded(const TFileState& AFile) {
+void TConsoleReporter::FileEnded(const TFileState& AFile, const TBatchTotals& ATotals) {
   if (FTerminal) EraseLive();
-  FLive.erase(AFile.TaskIndex);
+  FLive.erase(AFile.Id);
   std::fprintf(FOut, "%s\n", ResultLine(AFile).c_str());
-  if (FTerminal) DrawLive();
+  if (FTerminal) {
+    FBatchLine = ATotals.Files > 1 && ATotals.Ended() < ATotals.Files ? BatchLine(ATotals, TerminalWidth(FOut))
+                                                                      : std::string();
+    DrawLive();
+  }
   std::fflush(FOut);
 }
 

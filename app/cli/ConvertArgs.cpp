@@ -24,9 +24,15 @@ bool ReadLogLevel(const std::string& AText, TLogLevel& ALevel) {
 
 }  // namespace
 
-int DefaultJobs() {
-  const unsigned Count = std::thread::hardware_concurrency();
-  return Count > 0 ? static_cast<int>(Count) : 1;
+TBatchSettings BatchSettingsOf(const TConvertArgs& AArgs) {
+  TBatchSettings Settings;
+  Settings.OutputFolder = AArgs.OutputFolder;
+  Settings.SameFolder = AArgs.SameFolder;
+  Settings.Jobs = AArgs.Jobs;
+  Settings.BitrateKbits = AArgs.BitrateKbits;
+  Settings.ExtraLines = AArgs.ExtraLines;
+  Settings.LogLevel = AArgs.LogLevel;
+  return Settings;
 }
 
 bool ParseConvertArgs(const std::vector<std::string>& AArgs, TConvertArgs& AResult, std::string& AError) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "RvAVConverter.h"
+#include "BatchDriver.h"
 
 struct TConvertArgs {
   std::vector<std::string> Files;
@@ -20,7 +20,8 @@ struct TConvertArgs {
 };
 
 // False with the reason in AError for a usage error.
+// What the batch driver is to do with them.
+TBatchSettings BatchSettingsOf(const TConvertArgs& AArgs);
+
 bool ParseConvertArgs(const std::vector<std::string>& AArgs, TConvertArgs& AResult, std::string& AError);
 std::string ConvertUsage();
-// The number of conversions -1 stands for.
-int DefaultJobs();

@@ -1,5 +1,6 @@
 // pemmet-convert: converts audio and video files to MP3 from a terminal or a script.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,7 +12,7 @@
 #include "AVCodecHlpr.h"
 #include "ConsoleReport.h"
 #include "ConvertArgs.h"
-#include "ConvertBatch.h"
+#include "BatchDriver.h"
 #include "DemoMedia.h"
 #include "MediaCheck.h"
 #include "MyUtils.h"
@@ -20,7 +21,7 @@ namespace {
 
 constexpr const char* ProgramVersion = "1.0";
 
-TConvertBatch* GBatch = nullptr;
+TBatchDriver* GBatch = nullptr;
 
 extern "C" void OnInterrupt(int) {
   // Only an atomic store happens here; a second Ctrl-C ends the program at once.
@@ -28,7 +29,7 @@ extern "C" void OnInterrupt(int) {
   signal(SIGINT, SIG_DFL);
 }
 
-void PrintSummary(const TConvertBatch& ABatch, double ASeconds) {
+void PrintSummary(const TBatchDriver& ABatch, double ASeconds) {
   std::printf("%d converted, %d failed, %d stopped, of %zu file(s) in %.1f s\n", ABatch.Count(TFileOutcome::Done),
               ABatch.Count(TFileOutcome::Failed), ABatch.Count(TFileOutcome::Stopped), ABatch.Files().size(),
               ASeconds);
@@ -56,7 +57,7 @@ int RunBatch(TConvertArgs AArgs, const std::string& ADemoFolder) {
     AArgs.Files = {Example};
   }
   TConsoleReporter Reporter(stdout, stderr, isatty(fileno(stdout)));
-  TConvertBatch Batch(AArgs, Reporter);
+  TBatchDriver Batch(BatchSettingsOf(AArgs), Reporter);
   std::string Error;
   if (!Batch.LoadLibraries(Error) || !Batch.PrepareOutputFolder(Error)) {
     std::fprintf(stderr, "pemmet-convert: %s\n", Error.c_str());
@@ -65,7 +66,7 @@ int RunBatch(TConvertArgs AArgs, const std::string& ADemoFolder) {
   GBatch = &Batch;
   signal(SIGINT, OnInterrupt);
   const auto Started = std::chrono::steady_clock::now();
-  Batch.AddFiles();
+  Batch.AddFiles(AArgs.Files);
   Batch.Run();
   signal(SIGINT, SIG_DFL);
   GBatch = nullptr;
@@ -76,9 +77,19 @@ int RunBatch(TConvertArgs AArgs, const std::string& ADemoFolder) {
   return Batch.ExitStatus();
 }
 
+// The batch keeps only a few files open at a time; a higher limit is a second line
+// of defence for libraries that open more than one file per input.
+void RaiseOpenFileLimit() {
+  rlimit Limit{};
+  if (getrlimit(RLIMIT_NOFILE, &Limit) != 0 || Limit.rlim_cur >= Limit.rlim_max) return;
+  Limit.rlim_cur = Limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &Limit);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  RaiseOpenFileLimit();
   TConvertArgs Args;
   std::string Error;
   if (!ParseConvertArgs(std::vector<std::string>(argv + 1, argv + argc), Args, Error)) {
