@@ -77,7 +77,8 @@ std::string ResultLine(const TFileState& AFile) {
   switch (AFile.Outcome) {
     case TFileOutcome::Done: return "Done     " + Name + " -> " + AFile.Output;
     case TFileOutcome::Stopped:
-      if (AFile.Output.empty()) return "Stopped  " + Name + " (not started, no output)";
+      if (AFile.Output.empty())
+        return "Stopped  " + Name + " (" + (AFile.Message.empty() ? "not started" : AFile.Message) + ", no output)";
       return "Stopped  " + Name + " -> " + AFile.Output + " (incomplete: " + FormatDuration(AFile.DoneMs) +
              (AFile.TotalMs > 0 ? " of " + FormatDuration(AFile.TotalMs) : std::string()) + ")";
     case TFileOutcome::Failed:

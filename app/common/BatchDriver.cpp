@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "ConvertWorkflow.h"
+#include "MediaCheck.h"
 #include "MyUtils.h"
 #include "Settings.h"
 
@@ -204,6 +205,8 @@ void TBatchDriver::StartOpenedLanes() {
   }
 }
 
+// A file's end is told here, on the driver's thread, once its lane's task is freed
+// and its output closed: what the report says is what is on disk.
 void TBatchDriver::RecycleEndedLanes() {
   for (auto& Lane : FLanes) {
     int32_t FileIndex;
@@ -212,15 +215,32 @@ void TBatchDriver::RecycleEndedLanes() {
       if (Lane->State != TLane::TState::Ended) continue;
       FileIndex = Lane->File;
     }
-    // Here, on the driver's thread, once the worker has ended.
     Lane->Converter.ClearTasks();
+    KeepOnlySoundOutput(FFiles[FileIndex]);
     std::lock_guard<std::mutex> Guard(FMutex);
     TFileState& File = FFiles[FileIndex];
-    // A failed conversion leaves no output behind that could pass for a good one.
-    if (File.Outcome == TFileOutcome::Failed && !File.Output.empty()) std::remove(File.Output.c_str());
     Lane->State = TLane::TState::Idle;
     Lane->File = -1;
+    AccountEnded(File);
+    FReporter.FileEnded(File, TotalsLocked());
   }
+}
+
+// A failed conversion leaves no output behind that could pass for a good one, and a
+// stopped one keeps its output only when a player gets sound from it. The file's
+// fields are the driver thread's once its lane has ended.
+void TBatchDriver::KeepOnlySoundOutput(TFileState& AFile) {
+  if (AFile.Output.empty()) return;
+  bool Remove = AFile.Outcome == TFileOutcome::Failed;
+  if (AFile.Outcome == TFileOutcome::Stopped && !HoldsAudio(AFile.Output)) {
+    Remove = true;
+    std::lock_guard<std::mutex> Guard(FMutex);
+    AFile.Message = "stopped before any sound was written";
+  }
+  if (!Remove) return;
+  std::remove(AFile.Output.c_str());
+  std::lock_guard<std::mutex> Guard(FMutex);
+  AFile.Output.clear();
 }
 
 void TBatchDriver::OpenWaitingFiles() {
@@ -416,8 +436,7 @@ void TBatchDriver::OnTerminate(TLane& ALane, int32_t AIndex, bool AFinished, boo
   } else {
     File.Outcome = TFileOutcome::Stopped;
   }
-  AccountEnded(File);
-  FReporter.FileEnded(File, TotalsLocked());
+  // Told by the driver's thread once the lane is cleared.
 }
 
 // ---------------------------------------------------------------------------
@@ -440,11 +459,11 @@ TBatchTotals TBatchDriver::TotalsLocked() const {
   T.Failed = FFailed;
   T.Stopped = FStopped;
   T.DoneMs = FEndedMs;
+  // A file is counted as ended once its lane is cleared; till then, by its progress.
   for (const auto& Lane : FLanes)
-    if (Lane->State == TLane::TState::Running && Lane->File >= 0) {
+    if ((Lane->State == TLane::TState::Running || Lane->State == TLane::TState::Ended) && Lane->File >= 0) {
       const TFileState& File = FFiles[Lane->File];
-      if (File.Outcome != TFileOutcome::Running) continue;  // counted as ended already
-      ++T.Running;
+      T.Running += File.Outcome == TFileOutcome::Running;
       T.DoneMs += std::min(File.DoneMs, File.TotalMs > 0 ? File.TotalMs : File.DoneMs);
     }
   T.TotalMs = FOpenedMs;

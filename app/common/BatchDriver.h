@@ -115,6 +115,7 @@ private:
   void StopLanes();
   bool OpenFile(TLane& ALane, int32_t AFile);
   bool StartLane(TLane& ALane);
+  void KeepOnlySoundOutput(TFileState& AFile);
   void EndUnstarted(int32_t AFile, TFileOutcome AOutcome, const std::string& AMessage);
   void BindEvents(TLane& ALane);
   void BuildOptions(TFFmpeg& ATask, TOutputOptions& AOutput) const;

@@ -14,3 +14,6 @@ struct TDecodedSummary {
 
 // Decodes the first audio stream of AFileName to its end. Needs the libraries loaded.
 TDecodedSummary DecodeAudioSummary(const std::string& AFileName);
+// Whether a player gets any sound from the file: its first audio stream opens and
+// decodes to at least one sample. Reads only as far as that.
+bool HoldsAudio(const std::string& AFileName);
