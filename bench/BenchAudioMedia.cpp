@@ -1,6 +1,7 @@
 #include "BenchAudioMedia.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -187,4 +188,12 @@ int PrintAudioDuration(const std::string& AFileName) {
     std::cerr << E.what() << '\n';
     return 1;
   }
+}
+
+int RunBenchChildMode(int AArgc, char** AArgv) {
+  const std::string Mode = AArgv[1];
+  if (Mode == "--make-input" && AArgc == 6)
+    return MakeBenchInputVariant(AArgv[2], std::atof(AArgv[3]), std::atoi(AArgv[4]), AArgv[5]);
+  if (Mode == "--audio-duration" && AArgc == 3) return PrintAudioDuration(AArgv[2]);
+  return -1;
 }

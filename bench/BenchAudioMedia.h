@@ -21,3 +21,8 @@ int ConvertWithEngine(const std::string& AInput, const std::string& AOutput, int
 // audio stream of AFileName: every packet is decoded and the samples are counted; the
 // probe's figure is what the file's headers claim.
 int PrintAudioDuration(const std::string& AFileName);
+
+// The batch benchmarks' child modes, this program started again for one piece of
+// library work: "--make-input KIND SECONDS VARIANT FILE" and "--audio-duration FILE".
+// Returns the child's exit code, or -1 when the arguments are no child mode.
+int RunBenchChildMode(int AArgc, char** AArgv);

@@ -269,20 +269,11 @@ int RunBenchmark(const TSettings& ASettings) {
   return GoodOne == FileCount && GoodTwo == FileCount ? 0 : 1;
 }
 
-// The child modes: this program started again to do one piece of library work.
-int RunChildMode(int AArgc, char** AArgv) {
-  const std::string Mode = AArgv[1];
-  if (Mode == "--make-input" && AArgc == 6)
-    return MakeBenchInputVariant(AArgv[2], std::atof(AArgv[3]), std::atoi(AArgv[4]), AArgv[5]);
-  if (Mode == "--audio-duration" && AArgc == 3) return PrintAudioDuration(AArgv[2]);
-  return -1;
-}
-
 }  // namespace
 
 int main(int AArgc, char** AArgv) {
   if (AArgc >= 2) {
-    const int Code = RunChildMode(AArgc, AArgv);
+    const int Code = RunBenchChildMode(AArgc, AArgv);
     if (Code >= 0) return Code;
   }
   try {

@@ -2,20 +2,24 @@
 # Sets up the machine, builds the release configuration in build-bench and runs a benchmark:
 #   scripts/bench.sh [args]        the audio benchmark against the peer tools (pemmet-bench-audio --rounds 5 ...)
 #   scripts/bench.sh batch [args]  pemmet-convert -j 1 against -j 2 (pemmet-bench-batch --rounds 5 ...)
+#   scripts/bench.sh many [args]   batches of many short files: scale and throughput (pemmet-bench-many --files N ...)
 # Benchmarks are run by hand only: neither CTest nor CI starts them.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
 
 bench=pemmet-bench-audio
-if [ "${1:-}" = batch ]; then
-  bench=pemmet-bench-batch
-  shift
-fi
+case "${1:-}" in
+  batch) bench=pemmet-bench-batch; shift ;;
+  many) bench=pemmet-bench-many; shift ;;
+esac
 
 # The peers the engine is measured against; the batch benchmark needs none.
 PEERS=()
-if [ "$bench" = pemmet-bench-audio ]; then PEERS=(lame vorbis-tools); fi
+case "$bench" in
+  pemmet-bench-audio) PEERS=(lame vorbis-tools) ;;
+  pemmet-bench-many) PEERS=(lame) ;;
+esac
 missing=()
 for p in "${PEERS[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 #include <fenv.h>
 #include <limits.h>
+#include <malloc.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -56,6 +57,13 @@ pid_t MainThreadID() {
 void SleepMs(int64_t Milliseconds) {
   if (Milliseconds > 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
+}
+
+void KeepFreedMemoryForReuse() {
+  // Below 32 MiB a block comes from the heap, where it can be reused; the heap's free
+  // top is returned only beyond 64 MiB. Both figures also end glibc's adaptive choice.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
 }
 
 TThread::TThread() {

@@ -30,6 +30,11 @@ pid_t CurrentThreadID();
 pid_t MainThreadID();
 void SleepMs(int64_t Milliseconds);
 
+// Lets the allocator keep freed memory for the next use instead of handing it back to
+// the system at once. A batch frees and allocates the same large buffers for every
+// file; given back, each file pays again in page faults for memory it just had.
+void KeepFreedMemoryForReuse();
+
 // A worker thread that starts suspended: the system thread exists from construction
 // on (so ThreadID is known), but Execute runs only after the first Resume.
 // With FreeOnTerminate set the object deletes itself when Execute returns; the owner

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "AVCodecHlpr.h"
+#include "BatchDriver.h"
 #include "ConsoleReport.h"
 #include "ConvertArgs.h"
-#include "BatchDriver.h"
 #include "DemoMedia.h"
 #include "MediaCheck.h"
 #include "MyUtils.h"
@@ -90,6 +90,7 @@ void RaiseOpenFileLimit() {
 
 int main(int argc, char** argv) {
   RaiseOpenFileLimit();
+  Platform::KeepFreedMemoryForReuse();
   TConvertArgs Args;
   std::string Error;
   if (!ParseConvertArgs(std::vector<std::string>(argv + 1, argv + argc), Args, Error)) {

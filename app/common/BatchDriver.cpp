@@ -46,7 +46,7 @@ bool FolderTakesFiles(const std::string& AFolder, std::string& AReason) {
 
 bool IsInputOption(const std::string& ALine) {
   const std::string Name = NameOfLine(ALine);
-  return Name == "ss" || Name == "itsoffset";
+  return Name == "ss" || Name == "itsoffset" || Name == "max_probe_packets" || Name == "probesize";
 }
 
 int DefaultJobs() {
