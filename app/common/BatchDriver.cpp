@@ -27,6 +27,8 @@ struct TBatchDriver::TLane {
 
 namespace {
 
+constexpr int WavProbePackets = 16;
+
 std::string NameOfLine(const std::string& ALine) { return ALine.substr(0, ALine.find('=')); }
 
 // Writes and removes a file in AFolder: the one sure test that outputs can go there.
@@ -42,11 +44,21 @@ bool FolderTakesFiles(const std::string& AFolder, std::string& AReason) {
   return true;
 }
 
+// The libraries check whether the samples of a PCM WAV are really a compressed stream
+// (MP3, AC-3, DTS under a PCM header) by probing its packets until about a megabyte
+// has been read: for a short file that is the whole file, scanned again at every
+// doubling, which costs more than converting it. Such a stream shows itself in its
+// first frames, so a few packets decide.
+std::string InputProbeLimit(const std::string& AInput) {
+  return LowerCase(ExtractFileExt(AInput)) == ".wav" ? "max_probe_packets=" + std::to_string(WavProbePackets) + "\n"
+                                                     : std::string();
+}
+
 }  // namespace
 
 bool IsInputOption(const std::string& ALine) {
   const std::string Name = NameOfLine(ALine);
-  return Name == "ss" || Name == "itsoffset" || Name == "max_probe_packets" || Name == "probesize";
+  return Name == "ss" || Name == "itsoffset";
 }
 
 int DefaultJobs() {
@@ -85,6 +97,9 @@ void TBatchDriver::BindEvents(TLane& ALane) {
     // The engine reports the message that ended a run at the quiet level; the
     // result line tells it, so it is not printed twice.
     if (ALevel == llQuiet || ALevel > FSettings.LogLevel || AMsg.empty()) return;
+    // Every lane hears a line of no task (an input being opened on the driver's
+    // thread); the first lane alone tells it.
+    if (AIndex < 0 && &ALane != FLanes.front().get()) return;
     std::lock_guard<std::mutex> Guard(FMutex);
     if (AIndex >= 0 && ALane.File >= 0)
       FReporter.Message("[" + ExtractFileName(FFiles[ALane.File].Input) + "] " + AMsg);
@@ -265,6 +280,7 @@ bool TBatchDriver::OpenFile(TLane& ALane, int32_t AFile) {
   }
   TInputOptions Options;
   ResetInputOptions(Options);
+  Options.ExtraOptions = InputProbeLimit(Input);
   for (const std::string& Line : FSettings.ExtraLines)
     if (IsInputOption(Line)) Options.ExtraOptions += Line + "\n";
   TRvAVConverter& C = ALane.Converter;

@@ -245,4 +245,67 @@ TEST_F(BatchDriver, TwinNamesChosenLateGetOutputsOfTheirOwn) {
   EXPECT_EQ(Content, "keep me");
 }
 
+// A WAV whose header says 16-bit PCM but whose data is a compressed stream, as some
+// rippers write them: the libraries recognise the stream inside, even with the
+// driver's short codec probe for WAV files, instead of converting it as noise.
+std::string WrapInPcmWav(const std::string& ACompressed, const std::string& AWav) {
+  std::ifstream In(ACompressed, std::ios::binary);
+  const std::string Data((std::istreambuf_iterator<char>(In)), {});
+  auto U32 = [](uint32_t V) { return std::string{char(V), char(V >> 8), char(V >> 16), char(V >> 24)}; };
+  auto U16 = [](uint16_t V) { return std::string{char(V), char(V >> 8)}; };
+  const std::string Format = U16(1) + U16(2) + U32(44100) + U32(44100 * 4) + U16(4) + U16(16);
+  const std::string Riff = "WAVEfmt " + U32(Format.size()) + Format + "data" + U32(Data.size()) + Data;
+  std::ofstream Out(AWav, std::ios::binary);
+  Out << "RIFF" << U32(Riff.size()) << Riff;
+  return AWav;
+}
+
+TEST_F(BatchDriver, CompressedAudioUnderAPcmHeaderIsRecognised) {
+  const struct {
+    const char* Format;
+    const char* Codec;
+    int Channels;
+  } Cases[] = {{"ac3", "ac3", 2}, {"mp3", "libmp3lame", 2}, {"ac3", "ac3", 6}};
+  std::vector<std::string> Inputs;
+  for (const auto& C : Cases) {
+    TMediaSpec Spec;
+    Spec.FileName = Dir.File(std::string("raw-") + std::to_string(C.Channels) + "." + C.Format);
+    Spec.Format = C.Format;
+    Spec.Seconds = 3.0;
+    TAudioTrack Track;
+    Track.Codec = C.Codec;
+    Track.SampleRate = 48000;
+    Track.Channels = C.Channels;
+    Spec.Audio.push_back(Track);
+    MakeMedia(Spec);
+    Inputs.push_back(WrapInPcmWav(Spec.FileName, Spec.FileName + ".wav"));
+  }
+  TRecorder Recorder;
+  TBatchDriver Driver(Settings(2), Recorder);
+  RunBatch(Driver, Inputs);
+  ASSERT_EQ(Recorder.Ended.size(), Inputs.size());
+  for (const auto& [Id, File] : Recorder.Ended) {
+    ASSERT_EQ(File.Outcome, TFileOutcome::Done) << File.Input << ": " << File.Message;
+    // Read as PCM the data would last 3 s x (compressed rate / 1411 kbit/s): far less.
+    EXPECT_NEAR(DecodedSeconds(File.Output), 3.0, 0.1) << File.Input;
+    EXPECT_EQ(DecodeAudio(File.Output).SampleRate, 48000) << File.Input;
+  }
+}
+
+// A library line from the driver's own thread (an input being opened) belongs to no
+// task; it is told once, not once per lane.
+TEST_F(BatchDriver, ALibraryLineOfNoTaskIsToldOnce) {
+  const std::string First = Tone("first.wav", 0.2);
+  const std::string Second = Tone("second.wav", 0.3);
+  TRecorder Recorder;
+  TBatchSettings S = Settings(2);
+  S.LogLevel = llAll;
+  TBatchDriver Driver(S, Recorder);
+  RunBatch(Driver, {First, Second});
+  // Each input's summary, logged while it is opened, names its length once.
+  int Durations = 0;
+  for (const std::string& Line : Recorder.Messages) Durations += Line.find("Duration: ") != std::string::npos;
+  EXPECT_EQ(Durations, 2);
+}
+
 }  // namespace
