@@ -60,10 +60,12 @@ void SleepMs(int64_t Milliseconds) {
 }
 
 void KeepFreedMemoryForReuse() {
-  // Below 32 MiB a block comes from the heap, where it can be reused; the heap's free
-  // top is returned only beyond 64 MiB. Both figures also end glibc's adaptive choice.
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  // Below 4 MiB a block comes from the heap, where it can be reused, and a heap's free
+  // top is returned beyond 8 MiB: enough for one file's buffers, while a heap per
+  // thread keeping 64 MiB (as the adaptive choice may reach) would triple a batch's
+  // peak memory.
+  mallopt(M_MMAP_THRESHOLD, 4 << 20);
+  mallopt(M_TRIM_THRESHOLD, 8 << 20);
 }
 
 TThread::TThread() {
