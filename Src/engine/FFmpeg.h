@@ -29,6 +29,9 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// Raises FFMpegException with AMessage: how the engine reports a failure it cannot go on from.
+[[noreturn]] void Fail(const std::string& AMessage);
+
 // A check that the command-line transcoder made with an assertion (the codec tag
 // setters); deliberately not an FFMpegException.
 class TAssertionFailure : public std::logic_error {

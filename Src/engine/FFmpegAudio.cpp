@@ -9,8 +9,6 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
-
 // Silence inserted for one block never takes it beyond this many bytes of
 // interleaved 16-bit input.
 constexpr int MaxPaddedBlockBytes = 131072;

@@ -11,8 +11,6 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
-
 // A whole text as a decimal integer, or ADefault.
 int32_t IntOrDefault(const std::string& AText, int32_t ADefault) {
   const std::string Text = Trim(AText);

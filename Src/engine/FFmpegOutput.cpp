@@ -12,8 +12,6 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
-
 // The fraction nearest to AValue with numerator and denominator up to 255.
 AVRational AspectFraction(double AValue) { return av::av_d2q(AValue, 255); }
 

@@ -9,8 +9,6 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
-
 AVMediaType TypeOf(const AVStream* AStream) { return AStream->codecpar->codec_type; }
 
 constexpr AVRational MicroSeconds{1, 1000000};

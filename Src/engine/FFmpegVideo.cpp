@@ -11,8 +11,6 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
-
 constexpr AVRational Milliseconds{1, 1000};
 
 int CeilShift(int AValue, int AShift) { return -((-AValue) >> AShift); }
