@@ -110,6 +110,8 @@ struct InputStream;
 struct OutputStream;
 struct TRunTables;
 struct TVideoQuality;
+struct TAudioBlock;
+struct TPictureView;
 
 // The engine's side of one output stream until the run opens it: its encoder
 // context (or the stream-copy mark) and what the encoder gets when it is opened.
@@ -525,8 +527,28 @@ protected:
   void DrainEncoder(OutputStream& AOst, bool AEndOfInput);
   void WriteFrame(AVFormatContext* AOutput, AVPacket* APacket, AVCodecContext* ACodec, OutputStream& AOst);
   void DoAudioOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* AFrame);
+  // The steps of the audio path (FFmpegAudio.cpp). Those giving a bool give false when
+  // the block ends there.
+  bool NeedsAudioConversion(OutputStream& AOst, const TAudioBlock& ABlock);
+  void PrepareResampler(OutputStream& AOst, const TAudioBlock& ABlock);
+  bool SkipLeadIn(const OutputStream& AOst, const InputStream& AIst, TAudioBlock& ABlock) const;
   // Samples at the front of a block that lie before the input's start position.
   int LeadInSamples(const InputStream& AIst, int ARate, int ASamples) const;
+  bool CutAtRecordingTime(TAudioBlock& ABlock) const;
+  bool SyncAudio(OutputStream& AOst, InputStream& AIst, TAudioBlock& ABlock);
+  bool DropAudioSamples(InputStream& AIst, TAudioBlock& ABlock, int64_t ASamples, double ADelta);
+  void PadAudioWithSilence(OutputStream& AOst, InputStream& AIst, const TAudioBlock& ABlock, int64_t ASamples,
+                           double ADelta);
+  void QueueSilence(OutputStream& AOst, int ASamples);
+  void CompensateAudioDrift(OutputStream& AOst, double ADelta);
+  bool QueueAudioBlock(OutputStream& AOst, const TAudioBlock& ABlock, bool AConvert);
+  void EncodeQueuedAudio(OutputStream& AOst);
+  // ASamples samples from the FIFO as one encoder frame at the stream's sample count;
+  // AAllocFailure is the message when the frame gets no buffer.
+  void EncodeFifoSamples(OutputStream& AOst, int ASamples, const char* AAllocFailure);
+  // At the end of input, what is left in the FIFO, for an encoder that takes a short
+  // last frame.
+  void FlushAudioFifo(OutputStream& AOst);
   void PrintReport(bool AIsLast);
 
   // The video and subtitle stages (FFmpegTranscode.cpp, FFmpegPacket.cpp, FFmpegVideo.cpp,
