@@ -581,6 +581,23 @@ protected:
   int DecodeVideo(InputStream& AIst, int AIstIndex, const AVPacket* APacket);
   int DecodeSubtitle(InputStream& AIst, int AIstIndex, const AVPacket* APacket);
   void DoVideoOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* APicture);
+  // The steps of the video path (FFmpegVideo.cpp). Those giving a bool give false when
+  // the picture is left out.
+  void PassThroughFilters(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* APicture);
+  int SyncedFrameCount(OutputStream& AOst);
+  bool CropPicture(const OutputStream& AOst, const AVFrame* APicture, TPictureView& AFormatted);
+  bool FitPicture(OutputStream& AOst, const AVFrame* APicture, const TPictureView& AFormatted, AVFrame* AWork);
+  // The encoder's picture within its padding.
+  static int InnerWidth(const OutputStream& AOst);
+  static int InnerHeight(const OutputStream& AOst);
+  void MakeTempPictureWritable(OutputStream& AOst);
+  bool DrawTempPicture(OutputStream& AOst, const TPictureView& AFormatted, bool AScale);
+  void SetEncoderPictureProps(const OutputStream& AOst, const InputStream& AIst, const AVFrame* APicture,
+                              AVFrame* AWork);
+  void EncodePicture(OutputStream& AOst, AVFrame* AWork, int ANbFrames);
+  // A picture or subtitle that cannot be made: fails the run on ExitOnError, else it
+  // is logged and left out.
+  void SkipOutput(const char* AMessage);
   void DoSubtitleOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVSubtitle* ASubtitle,
                      int64_t APts);
   // Every packet a video encoder has ready (at the end of input: all it holds), each
