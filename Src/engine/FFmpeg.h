@@ -513,6 +513,20 @@ protected:
   // The stages of a transcode (FFmpegTranscode.cpp, FFmpegPacket.cpp, FFmpegAudio.cpp,
   // FFmpegReport.cpp).
   void SetUpRun();
+  // The steps of the set-up (FFmpegTranscode.cpp). A source is an index into the input
+  // stream table.
+  void AllocateRunPackets();
+  void BuildInputStreamTable();
+  int CountOutputStreams();
+  void CheckStreamMaps(int AOutputStreamCount);
+  void MapOutputStreams();
+  int MappedSource(OutputStream& AOst, const TStreamMap& AMap);
+  int ChosenSource(OutputStream& AOst);
+  int ProgramSource(AVMediaType AType) const;
+  int FreeSourceOfProgram(int AFileIndex, const AVProgram& AProgram, AVMediaType AType) const;
+  int FreeSource(AVMediaType AType) const;
+  [[noreturn]] void FailMapping(const OutputStream& AOst, const std::string& AMessage);
+  void LogStreamMapping();
   void SetUpOutputStream(OutputStream& AOst, int AOrdinal);
   void OpenCodecsAndHeaders();
   void RunMainLoop();
