@@ -642,6 +642,15 @@ private:
   AVStream* NewOutputStream(AVFormatContext* AOutput, AVMediaType AType);
   void ReleaseUnlistedOutput(int AFileIndex);
   bool FailOutput(const std::string& AMessage);
+  // The steps of AddOutputFile (FFmpegOutput.cpp); false with LastError set on failure.
+  bool CheckNewOutput(const std::string& AFileName);
+  bool CreateOutputContext(const std::string& AFileName, TFormatContextPtr& AOutput);
+  bool WantedStreamTypes(bool& AVideo, bool& AAudio, bool& ASubtitle);
+  bool AddWantedStreams(int AFileIndex, AVFormatContext* AOutput);
+  void SetOutputMetaData(AVFormatContext* AOutput);
+  bool OpenOutputFile(const std::string& AFileName, AVFormatContext* AListed);
+  bool UnlistLastOutput(const std::string& AMessage);
+  void SetOutputMuxing(int AFileIndex, AVFormatContext* AOutput);
 
   // Guards Thread against a worker that clears it and frees itself meanwhile.
   std::mutex FThreadLock;

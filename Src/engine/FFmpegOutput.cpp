@@ -350,6 +350,32 @@ bool TCustomFFmpeg::AddOutputFile(const std::string& AFileName) {
       E.SubtitleCodecName.clear();
     }
   } Reset{*this};
+  if (!CheckNewOutput(AFileName)) return false;
+  FiltersActive = !VideoFilters.empty();
+  TFormatContextPtr Output;
+  if (!CreateOutputContext(AFileName, Output)) return false;
+  const int Index = OutputFileCount;
+  ReleaseUnlistedOutput(Index);
+
+  if (std::string(OutputFormat->name) == "ffm" && AFileName.rfind("http:", 0) == 0) {
+    const int32_t Err = ReadFfmStreams(Output.get(), AFileName);
+    if (Err < 0) return FailOutput(FormatOpenError(AFileName, Err));
+  } else {
+    if (!AddWantedStreams(Index, Output.get())) return false;
+    SetOutputMetaData(Output.get());
+  }
+
+  AVFormatContext* Listed = Output.get();
+  StoreOutputFile(std::move(Output));
+  if (!OpenOutputFile(AFileName, Listed)) return false;
+  SetOutputMuxing(Index, Listed);
+  OutputFormat = nullptr;
+  InputFormat = nullptr;
+  return true;
+}
+
+// The options and the file name allow another output.
+bool TCustomFFmpeg::CheckNewOutput(const std::string& AFileName) {
   if (!VideoFilters.empty() && (CropTop || CropBottom || CropLeft || CropRight))
     return FailOutput("Cannot enable crop options and filters at the same time.");
   if (FilterChainResizes(VideoFilters) && (PadTop || PadBottom || PadLeft || PadRight))
@@ -361,91 +387,102 @@ bool TCustomFFmpeg::AddOutputFile(const std::string& AFileName) {
   for (int I = 0; I < InputFileCount; ++I)
     if (InputFiles[I]->url && SameFile(AFileName, InputFiles[I]->url))
       return FailOutput(FormatText("Output file '%s' is input file #%d", AFileName.c_str(), I));
-  FiltersActive = !VideoFilters.empty();
+  return true;
+}
 
+// The muxer context in the chosen format, or the one the file name suggests.
+bool TCustomFFmpeg::CreateOutputContext(const std::string& AFileName, TFormatContextPtr& AOutput) {
   if (!OutputFormat) OutputFormat = av::av_guess_format(nullptr, AFileName.c_str(), nullptr);
   if (!OutputFormat) return FailOutput("Unable to find a suitable output format for '" + AFileName + "'");
   AVFormatContext* Raw = nullptr;
   if (av::avformat_alloc_output_context2(&Raw, OutputFormat, nullptr, AFileName.c_str()) < 0 || !Raw)
     return FailOutput(FormatOpenError(AFileName, AVERROR(ENOMEM)));
-  TFormatContextPtr Output(Raw);
-  const int Index = OutputFileCount;
-  ReleaseUnlistedOutput(Index);
-
-  if (std::string(OutputFormat->name) == "ffm" && AFileName.rfind("http:", 0) == 0) {
-    const int32_t Err = ReadFfmStreams(Output.get(), AFileName);
-    if (Err < 0) return FailOutput(FormatOpenError(AFileName, Err));
-  } else {
-    bool WantVideo = VideoStreamCopy || OutputFormat->video_codec != AV_CODEC_ID_NONE || !VideoCodecName.empty();
-    bool WantAudio = AudioStreamCopy || OutputFormat->audio_codec != AV_CODEC_ID_NONE || !AudioCodecName.empty();
-    bool WantSubtitle =
-        SubtitleStreamCopy || OutputFormat->subtitle_codec != AV_CODEC_ID_NONE || !SubtitleCodecName.empty();
-    if (InputFileCount > 0) {
-      bool HasVideo, HasAudio, HasSubtitle;
-      try {
-        CheckInputStreamTypes(HasVideo, HasAudio, HasSubtitle);
-      } catch (const std::exception& E) {
-        return FailOutput(std::string("check_audio_video_sub_inputs fail: ") + E.what());
-      }
-      WantVideo = WantVideo && HasVideo;
-      WantAudio = WantAudio && HasAudio;
-      WantSubtitle = WantSubtitle && HasSubtitle;
-    }
-    WantVideo = WantVideo && !VideoDisable;
-    WantAudio = WantAudio && !AudioDisable;
-    WantSubtitle = WantSubtitle && !SubtitleDisable;
-
-    const struct {
-      bool Wanted;
-      void (TCustomFFmpeg::*Add)(int, AVFormatContext*);
-      const char* What;
-    } Streams[] = {{WantVideo, &TCustomFFmpeg::NewVideoStream, "new_video_stream fail: "},
-                   {WantAudio, &TCustomFFmpeg::NewAudioStream, "new_audio_stream fail: "},
-                   {WantSubtitle, &TCustomFFmpeg::NewSubtitleStream, "new_subtitle_stream fail: "}};
-    for (const auto& S : Streams) {
-      if (!S.Wanted) continue;
-      try {
-        (this->*S.Add)(Index, Output.get());
-      } catch (const std::exception& E) {
-        ReleaseUnlistedOutput(Index);
-        return FailOutput(S.What + std::string(E.what()));
-      }
-    }
-
-    auto SetMeta = [&](const char* AKey, const std::string& AValue, size_t ALimit) {
-      if (!AValue.empty()) av::av_dict_set(&Output->metadata, AKey, AValue.substr(0, ALimit).c_str(), 0);
-    };
-    if (RecTimestamp) SetMeta("creation_time", CreationTime(RecTimestamp), 64);
-    SetMeta("title", Title, 511);
-    SetMeta("artist", Author, 511);
-    SetMeta("copyright", Copyright, 511);
-    SetMeta("comment", Comment, 511);
-    SetMeta("album", Album, 511);
-    if (Year > 0) SetMeta("date", std::to_string(Year), 511);
-    if (Track > 0) SetMeta("track", std::to_string(Track), 511);
-    SetMeta("genre", Genre, 31);
-  }
-
-  AVFormatContext* Listed = Output.get();
-  StoreOutputFile(std::move(Output));
-  auto Unlist = [&](const std::string& AMessage) {
-    --OutputFileCount;
-    TFormatContextPtr Failed = std::move(OutputFiles[OutputFileCount]);
-    ReleaseUnlistedOutput(OutputFileCount);
-    return FailOutput(AMessage);
-  };
-  if ((Listed->oformat->flags & AVFMT_NEEDNUMBER) && av::av_filename_number_test(Listed->url) == 0)
-    return Unlist(FormatOpenError(Listed->url, -33));
-  if (!(Listed->oformat->flags & AVFMT_NOFILE) &&
-      av::avio_open(&Listed->pb, AFileName.c_str(), AVIO_FLAG_WRITE) < 0)
-    return Unlist("Could not open '" + AFileName + "'");
-
-  OutputMuxing[Index].PreloadUs = static_cast<int64_t>(MuxPreload * 1000000);
-  Listed->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
-  OutputMuxing[Index].Loop = LoopOutput;
-  OutputMuxing[Index].PrivateOptions = FormatPrivateOptions;
-  ApplyGenericOptions(Listed, FormatOpts.get(), AV_OPT_FLAG_ENCODING_PARAM);
-  OutputFormat = nullptr;
-  InputFormat = nullptr;
+  AOutput.reset(Raw);
   return true;
+}
+
+// A stream type the output gets: its format or the options ask for one, the inputs
+// have one (when there are inputs yet), and it is not disabled.
+bool TCustomFFmpeg::WantedStreamTypes(bool& AVideo, bool& AAudio, bool& ASubtitle) {
+  AVideo = VideoStreamCopy || OutputFormat->video_codec != AV_CODEC_ID_NONE || !VideoCodecName.empty();
+  AAudio = AudioStreamCopy || OutputFormat->audio_codec != AV_CODEC_ID_NONE || !AudioCodecName.empty();
+  ASubtitle = SubtitleStreamCopy || OutputFormat->subtitle_codec != AV_CODEC_ID_NONE || !SubtitleCodecName.empty();
+  if (InputFileCount > 0) {
+    bool HasVideo, HasAudio, HasSubtitle;
+    try {
+      CheckInputStreamTypes(HasVideo, HasAudio, HasSubtitle);
+    } catch (const std::exception& E) {
+      return FailOutput(std::string("check_audio_video_sub_inputs fail: ") + E.what());
+    }
+    AVideo = AVideo && HasVideo;
+    AAudio = AAudio && HasAudio;
+    ASubtitle = ASubtitle && HasSubtitle;
+  }
+  AVideo = AVideo && !VideoDisable;
+  AAudio = AAudio && !AudioDisable;
+  ASubtitle = ASubtitle && !SubtitleDisable;
+  return true;
+}
+
+bool TCustomFFmpeg::AddWantedStreams(int AFileIndex, AVFormatContext* AOutput) {
+  bool WantVideo, WantAudio, WantSubtitle;
+  if (!WantedStreamTypes(WantVideo, WantAudio, WantSubtitle)) return false;
+  const struct {
+    bool Wanted;
+    void (TCustomFFmpeg::*Add)(int, AVFormatContext*);
+    const char* What;
+  } Streams[] = {{WantVideo, &TCustomFFmpeg::NewVideoStream, "new_video_stream fail: "},
+                 {WantAudio, &TCustomFFmpeg::NewAudioStream, "new_audio_stream fail: "},
+                 {WantSubtitle, &TCustomFFmpeg::NewSubtitleStream, "new_subtitle_stream fail: "}};
+  for (const auto& S : Streams) {
+    if (!S.Wanted) continue;
+    try {
+      (this->*S.Add)(AFileIndex, AOutput);
+    } catch (const std::exception& E) {
+      ReleaseUnlistedOutput(AFileIndex);
+      return FailOutput(S.What + std::string(E.what()));
+    }
+  }
+  return true;
+}
+
+void TCustomFFmpeg::SetOutputMetaData(AVFormatContext* AOutput) {
+  auto SetMeta = [&](const char* AKey, const std::string& AValue, size_t ALimit) {
+    if (!AValue.empty()) av::av_dict_set(&AOutput->metadata, AKey, AValue.substr(0, ALimit).c_str(), 0);
+  };
+  if (RecTimestamp) SetMeta("creation_time", CreationTime(RecTimestamp), 64);
+  SetMeta("title", Title, 511);
+  SetMeta("artist", Author, 511);
+  SetMeta("copyright", Copyright, 511);
+  SetMeta("comment", Comment, 511);
+  SetMeta("album", Album, 511);
+  if (Year > 0) SetMeta("date", std::to_string(Year), 511);
+  if (Track > 0) SetMeta("track", std::to_string(Track), 511);
+  SetMeta("genre", Genre, 31);
+}
+
+// The listed output's file, when its format writes one; a failure takes the output off
+// the list again.
+bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName, AVFormatContext* AListed) {
+  if ((AListed->oformat->flags & AVFMT_NEEDNUMBER) && av::av_filename_number_test(AListed->url) == 0)
+    return UnlistLastOutput(FormatOpenError(AListed->url, -33));
+  if (!(AListed->oformat->flags & AVFMT_NOFILE) &&
+      av::avio_open(&AListed->pb, AFileName.c_str(), AVIO_FLAG_WRITE) < 0)
+    return UnlistLastOutput("Could not open '" + AFileName + "'");
+  return true;
+}
+
+bool TCustomFFmpeg::UnlistLastOutput(const std::string& AMessage) {
+  --OutputFileCount;
+  TFormatContextPtr Failed = std::move(OutputFiles[OutputFileCount]);
+  ReleaseUnlistedOutput(OutputFileCount);
+  return FailOutput(AMessage);
+}
+
+void TCustomFFmpeg::SetOutputMuxing(int AFileIndex, AVFormatContext* AOutput) {
+  OutputMuxing[AFileIndex].PreloadUs = static_cast<int64_t>(MuxPreload * 1000000);
+  AOutput->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
+  OutputMuxing[AFileIndex].Loop = LoopOutput;
+  OutputMuxing[AFileIndex].PrivateOptions = FormatPrivateOptions;
+  ApplyGenericOptions(AOutput, FormatOpts.get(), AV_OPT_FLAG_ENCODING_PARAM);
 }
