@@ -638,7 +638,19 @@ private:
   void ReleaseOutputFiles();
   void ReleaseInputFiles();
   void ResetPerInputOptions();
+  // The steps of AddInputFile (FFmpegInput.cpp); false with LastError set on failure.
+  bool OpenInput(const std::string& AFileName, TDictionary& AOpenOptions, TInputContextPtr& AInput);
+  void DiscardOtherPrograms(AVFormatContext* AInput);
+  bool FindStreamInfo(const std::string& AFileName, AVFormatContext* AInput);
+  int64_t StartTimestamp(const AVFormatContext* AInput) const;
+  bool SeekToStart(AVFormatContext* AInput, int64_t ATimestamp);
+  bool MakeDecoders(const std::string& AFileName, AVFormatContext* AInput, std::vector<TCodecContextPtr>& ADecoders);
+  // The next outputs' defaults from the input's streams, and which streams are read.
+  void TakeStreamDefaults(const std::string& AFileName, AVStream* AStream, AVCodecContext* ADecoder);
   void TakeVideoStreamDefaults(const std::string& AFileName, AVStream* AStream, AVCodecContext* ADecoder);
+  void TakeAudioStreamDefaults(AVStream* AStream, AVCodecContext* ADecoder);
+  void ListInputFile(const std::string& AFileName, TInputContextPtr AInput, std::vector<TCodecContextPtr> ADecoders,
+                     int64_t ATimestamp, bool ASeeked);
   AVStream* NewOutputStream(AVFormatContext* AOutput, AVMediaType AType);
   void ReleaseUnlistedOutput(int AFileIndex);
   bool FailOutput(const std::string& AMessage);
