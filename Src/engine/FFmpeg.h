@@ -651,7 +651,9 @@ private:
   void TakeAudioStreamDefaults(AVStream* AStream, AVCodecContext* ADecoder);
   void ListInputFile(const std::string& AFileName, TInputContextPtr AInput, std::vector<TCodecContextPtr> ADecoders,
                      int64_t ATimestamp, bool ASeeked);
-  AVStream* NewOutputStream(AVFormatContext* AOutput, AVMediaType AType);
+  AVStream* NewOutputStream(int AFileIndex, AVFormatContext* AOutput, AVMediaType AType, TBitstreamFilterChain& AChain);
+  const AVCodec* NewStreamEncoder(AVFormatContext* AOutput, AVMediaType AType, const std::string& ACodecName,
+                                  bool AStreamCopy, bool AGuessCodec, TOutputStreamCodec& AEntry);
   void ReleaseUnlistedOutput(int AFileIndex);
   bool FailOutput(const std::string& AMessage);
   // The steps of AddOutputFile (FFmpegOutput.cpp); false with LastError set on failure.

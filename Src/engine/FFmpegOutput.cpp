@@ -99,13 +99,41 @@ std::string CreationTime(int64_t ASeconds) {
 
 }  // namespace
 
-AVStream* TCustomFFmpeg::NewOutputStream(AVFormatContext* AOutput, AVMediaType AType) {
+// The new stream takes the type's bitstream filter chain, which starts empty again.
+AVStream* TCustomFFmpeg::NewOutputStream(int AFileIndex, AVFormatContext* AOutput, AVMediaType AType,
+                                         TBitstreamFilterChain& AChain) {
   if (AOutput->nb_streams >= static_cast<unsigned>(MAX_STREAMS))
     Fail(FormatText("Too many streams in one output (at most %d)", MAX_STREAMS));
   AVStream* Stream = av::avformat_new_stream(AOutput, nullptr);
   if (!Stream) Fail("Could not alloc stream");
   Stream->codecpar->codec_type = AType;
+  BitstreamFilters[AFileIndex][Stream->index] = std::move(AChain);
+  AChain.clear();
   return Stream;
+}
+
+// The encoder named by ACodecName (none named: with AGuessCodec the format's choice
+// for the file name) and its context in AEntry; a bare context for a stream copy,
+// which gives no encoder.
+const AVCodec* TCustomFFmpeg::NewStreamEncoder(AVFormatContext* AOutput, AVMediaType AType,
+                                               const std::string& ACodecName, bool AStreamCopy, bool AGuessCodec,
+                                               TOutputStreamCodec& AEntry) {
+  const AVCodec* Codec = nullptr;
+  if (!AStreamCopy) {
+    int32_t Id = 0;
+    if (ACodecName.empty() && AGuessCodec)
+      Id = av::av_guess_codec(AOutput->oformat, nullptr, AOutput->url, nullptr, AType);
+    else if (!FindCodec(ACodecName, AType, Id, true))
+      Fail(LastError);
+    Codec = av::avcodec_find_encoder(static_cast<AVCodecID>(Id));
+    AEntry.Codec.reset(av::avcodec_alloc_context3(Codec));
+    if (AEntry.Codec) AEntry.Codec->codec_id = static_cast<AVCodecID>(Id);
+  } else {
+    AEntry.Codec.reset(av::avcodec_alloc_context3(nullptr));
+  }
+  if (!AEntry.Codec) Fail("Could not alloc stream");
+  AEntry.Codec->codec_type = AType;
+  return Codec;
 }
 
 void TCustomFFmpeg::NewVideoStream(int AFileIndex, AVFormatContext* AOutput) {
@@ -119,27 +147,11 @@ void TCustomFFmpeg::NewVideoStream(int AFileIndex, AVFormatContext* AOutput) {
     }
   } Reset{*this};
 
-  AVStream* Stream = NewOutputStream(AOutput, AVMEDIA_TYPE_VIDEO);
-  BitstreamFilters[AFileIndex][Stream->index] = std::move(VideoBsfChain);
-  VideoBsfChain.clear();
-
+  AVStream* Stream = NewOutputStream(AFileIndex, AOutput, AVMEDIA_TYPE_VIDEO, VideoBsfChain);
   TOutputStreamCodec Entry;
-  const AVCodec* Codec = nullptr;
-  if (!VideoStreamCopy) {
-    int32_t Id = 0;
-    if (VideoCodecName.empty())
-      Id = av::av_guess_codec(AOutput->oformat, nullptr, AOutput->url, nullptr, AVMEDIA_TYPE_VIDEO);
-    else if (!FindCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, Id, true))
-      Fail(LastError);
-    Codec = av::avcodec_find_encoder(static_cast<AVCodecID>(Id));
-    Entry.Codec.reset(av::avcodec_alloc_context3(Codec));
-    if (Entry.Codec) Entry.Codec->codec_id = static_cast<AVCodecID>(Id);
-  } else {
-    Entry.Codec.reset(av::avcodec_alloc_context3(nullptr));
-  }
+  const AVCodec* Codec =
+      NewStreamEncoder(AOutput, AVMEDIA_TYPE_VIDEO, VideoCodecName, VideoStreamCopy != 0, true, Entry);
   AVCodecContext* Enc = Entry.Codec.get();
-  if (!Enc) Fail("Could not alloc stream");
-  Enc->codec_type = AVMEDIA_TYPE_VIDEO;
   if (ThreadCount > 1) Enc->thread_count = ThreadCount;
   if (VideoCodecTag) Enc->codec_tag = VideoCodecTag;
   if ((VideoGlobalHeader & 1) || (VideoGlobalHeader == 0 && (AOutput->oformat->flags & AVFMT_GLOBALHEADER))) {
@@ -214,24 +226,11 @@ void TCustomFFmpeg::NewAudioStream(int AFileIndex, AVFormatContext* AOutput) {
     }
   } Reset{*this};
 
-  AVStream* Stream = NewOutputStream(AOutput, AVMEDIA_TYPE_AUDIO);
-  BitstreamFilters[AFileIndex][Stream->index] = std::move(AudioBsfChain);
-  AudioBsfChain.clear();
-
+  AVStream* Stream = NewOutputStream(AFileIndex, AOutput, AVMEDIA_TYPE_AUDIO, AudioBsfChain);
   TOutputStreamCodec Entry;
-  const AVCodec* Codec = nullptr;
-  if (!AudioStreamCopy) {
-    int32_t Id = av::av_guess_codec(AOutput->oformat, nullptr, AOutput->url, nullptr, AVMEDIA_TYPE_AUDIO);
-    if (!AudioCodecName.empty() && !FindCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, Id, true)) Fail(LastError);
-    Codec = av::avcodec_find_encoder(static_cast<AVCodecID>(Id));
-    Entry.Codec.reset(av::avcodec_alloc_context3(Codec));
-    if (Entry.Codec) Entry.Codec->codec_id = static_cast<AVCodecID>(Id);
-  } else {
-    Entry.Codec.reset(av::avcodec_alloc_context3(nullptr));
-  }
+  const AVCodec* Codec =
+      NewStreamEncoder(AOutput, AVMEDIA_TYPE_AUDIO, AudioCodecName, AudioStreamCopy != 0, true, Entry);
   AVCodecContext* Enc = Entry.Codec.get();
-  if (!Enc) Fail("Could not alloc stream");
-  Enc->codec_type = AVMEDIA_TYPE_AUDIO;
   if (ThreadCount > 1) Enc->thread_count = ThreadCount;
   if (AudioCodecTag) Enc->codec_tag = AudioCodecTag;
   if (AOutput->oformat->flags & AVFMT_GLOBALHEADER) {
@@ -273,19 +272,11 @@ void TCustomFFmpeg::NewSubtitleStream(int AFileIndex, AVFormatContext* AOutput) 
     }
   } Reset{*this};
 
-  AVStream* Stream = NewOutputStream(AOutput, AVMEDIA_TYPE_SUBTITLE);
-  BitstreamFilters[AFileIndex][Stream->index] = std::move(SubtitleBsfChain);
-  SubtitleBsfChain.clear();
-
+  AVStream* Stream = NewOutputStream(AFileIndex, AOutput, AVMEDIA_TYPE_SUBTITLE, SubtitleBsfChain);
   TOutputStreamCodec Entry;
-  int32_t Id = 0;
-  if (!SubtitleStreamCopy && !FindCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, Id, true)) Fail(LastError);
-  const AVCodec* Codec = SubtitleStreamCopy ? nullptr : av::avcodec_find_encoder(static_cast<AVCodecID>(Id));
-  Entry.Codec.reset(av::avcodec_alloc_context3(Codec));
+  // A subtitle stream gets a named encoder only, never the format's choice.
+  NewStreamEncoder(AOutput, AVMEDIA_TYPE_SUBTITLE, SubtitleCodecName, SubtitleStreamCopy != 0, false, Entry);
   AVCodecContext* Enc = Entry.Codec.get();
-  if (!Enc) Fail("Could not alloc stream");
-  Enc->codec_type = AVMEDIA_TYPE_SUBTITLE;
-  Enc->codec_id = static_cast<AVCodecID>(Id);
   if (SubtitleStreamCopy) {
     Entry.StreamCopy = true;
   } else {
