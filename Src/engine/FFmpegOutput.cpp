@@ -1,8 +1,6 @@
 // Creating an output: its format, its streams with their encoder settings, its
 // meta-data and its file.
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 #include <sys/stat.h>
@@ -56,28 +54,41 @@ bool Listed(const T* AList, T AValue, T AEnd) {
   return false;
 }
 
+// Takes the integer at the front of ARest, which then starts after it; false when
+// there is none.
+bool TakeInteger(std::string_view& ARest, int32_t& AValue) {
+  const std::string_view Number = LeadingInteger(ARest);
+  if (Number.empty()) return false;
+  if (!ParseInteger(Number, AValue)) Fail("error parsing rc_override");
+  ARest.remove_prefix(static_cast<size_t>(Number.data() + Number.size() - ARest.data()));
+  return true;
+}
+
+// A frame number of an override and the comma after it.
+int32_t TakeOverrideFrame(std::string_view& ARest) {
+  int32_t Frame = 0;
+  if (!TakeInteger(ARest, Frame) || ARest.empty() || ARest[0] != ',') Fail("error parsing rc_override");
+  ARest.remove_prefix(1);
+  return Frame;
+}
+
 // "start,end,q/start,end,q/...": a positive q is a quantiser, a negative one a
-// quality factor in percent.
+// quality factor in percent; a missing q is 0.
 std::vector<RcOverride> ParseRcOverride(const std::string& AText) {
   std::vector<RcOverride> Entries;
-  const char* Pos = AText.c_str();
+  std::string_view Rest = AText.c_str();
   for (;;) {
     RcOverride Entry{};
-    char* End = nullptr;
-    Entry.start_frame = static_cast<int>(std::strtol(Pos, &End, 10));
-    if (End == Pos || *End != ',') Fail("error parsing rc_override");
-    Pos = End + 1;
-    Entry.end_frame = static_cast<int>(std::strtol(Pos, &End, 10));
-    if (End == Pos || *End != ',') Fail("error parsing rc_override");
-    Pos = End + 1;
-    const int Q = static_cast<int>(std::strtol(Pos, &End, 10));
-    Pos = End;
+    Entry.start_frame = TakeOverrideFrame(Rest);
+    Entry.end_frame = TakeOverrideFrame(Rest);
+    int32_t Q = 0;
+    TakeInteger(Rest, Q);
     Entry.qscale = Q > 0 ? Q : 0;
-    Entry.quality_factor = Q > 0 ? 1.0f : -Q / 100.0f;
+    Entry.quality_factor = Q > 0 ? 1.0f : -static_cast<float>(Q) / 100.0f;
     Entries.push_back(Entry);
-    const char* Slash = std::strchr(Pos, '/');
-    if (!Slash) break;
-    Pos = Slash + 1;
+    const size_t Slash = Rest.find('/');
+    if (Slash == std::string_view::npos) break;
+    Rest.remove_prefix(Slash + 1);
   }
   return Entries;
 }
