@@ -513,20 +513,6 @@ protected:
   // The stages of a transcode (FFmpegTranscode.cpp, FFmpegPacket.cpp, FFmpegAudio.cpp,
   // FFmpegReport.cpp).
   void SetUpRun();
-  // The steps of the set-up (FFmpegTranscode.cpp). A source is an index into the input
-  // stream table.
-  void AllocateRunPackets();
-  void BuildInputStreamTable();
-  int CountOutputStreams();
-  void CheckStreamMaps(int AOutputStreamCount);
-  void MapOutputStreams();
-  int MappedSource(OutputStream& AOst, const TStreamMap& AMap);
-  int ChosenSource(OutputStream& AOst);
-  int ProgramSource(AVMediaType AType) const;
-  int FreeSourceOfProgram(int AFileIndex, const AVProgram& AProgram, AVMediaType AType) const;
-  int FreeSource(AVMediaType AType) const;
-  [[noreturn]] void FailMapping(const OutputStream& AOst, const std::string& AMessage);
-  void LogStreamMapping();
   void SetUpOutputStream(OutputStream& AOst, int AOrdinal);
   void OpenCodecsAndHeaders();
   void RunMainLoop();
@@ -541,28 +527,8 @@ protected:
   void DrainEncoder(OutputStream& AOst, bool AEndOfInput);
   void WriteFrame(AVFormatContext* AOutput, AVPacket* APacket, AVCodecContext* ACodec, OutputStream& AOst);
   void DoAudioOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* AFrame);
-  // The steps of the audio path (FFmpegAudio.cpp). Those giving a bool give false when
-  // the block ends there.
-  bool NeedsAudioConversion(OutputStream& AOst, const TAudioBlock& ABlock);
-  void PrepareResampler(OutputStream& AOst, const TAudioBlock& ABlock);
-  bool SkipLeadIn(const OutputStream& AOst, const InputStream& AIst, TAudioBlock& ABlock) const;
   // Samples at the front of a block that lie before the input's start position.
   int LeadInSamples(const InputStream& AIst, int ARate, int ASamples) const;
-  bool CutAtRecordingTime(TAudioBlock& ABlock) const;
-  bool SyncAudio(OutputStream& AOst, InputStream& AIst, TAudioBlock& ABlock);
-  bool DropAudioSamples(InputStream& AIst, TAudioBlock& ABlock, int64_t ASamples, double ADelta);
-  void PadAudioWithSilence(OutputStream& AOst, InputStream& AIst, const TAudioBlock& ABlock, int64_t ASamples,
-                           double ADelta);
-  void QueueSilence(OutputStream& AOst, int ASamples);
-  void CompensateAudioDrift(OutputStream& AOst, double ADelta);
-  bool QueueAudioBlock(OutputStream& AOst, const TAudioBlock& ABlock, bool AConvert);
-  void EncodeQueuedAudio(OutputStream& AOst);
-  // ASamples samples from the FIFO as one encoder frame at the stream's sample count;
-  // AAllocFailure is the message when the frame gets no buffer.
-  void EncodeFifoSamples(OutputStream& AOst, int ASamples, const char* AAllocFailure);
-  // At the end of input, what is left in the FIFO, for an encoder that takes a short
-  // last frame.
-  void FlushAudioFifo(OutputStream& AOst);
   void PrintReport(bool AIsLast);
 
   // The video and subtitle stages (FFmpegTranscode.cpp, FFmpegPacket.cpp, FFmpegVideo.cpp,
@@ -595,23 +561,6 @@ protected:
   int DecodeVideo(InputStream& AIst, int AIstIndex, const AVPacket* APacket);
   int DecodeSubtitle(InputStream& AIst, int AIstIndex, const AVPacket* APacket);
   void DoVideoOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* APicture);
-  // The steps of the video path (FFmpegVideo.cpp). Those giving a bool give false when
-  // the picture is left out.
-  void PassThroughFilters(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* APicture);
-  int SyncedFrameCount(OutputStream& AOst);
-  bool CropPicture(const OutputStream& AOst, const AVFrame* APicture, TPictureView& AFormatted);
-  bool FitPicture(OutputStream& AOst, const AVFrame* APicture, const TPictureView& AFormatted, AVFrame* AWork);
-  // The encoder's picture within its padding.
-  static int InnerWidth(const OutputStream& AOst);
-  static int InnerHeight(const OutputStream& AOst);
-  void MakeTempPictureWritable(OutputStream& AOst);
-  bool DrawTempPicture(OutputStream& AOst, const TPictureView& AFormatted, bool AScale);
-  void SetEncoderPictureProps(const OutputStream& AOst, const InputStream& AIst, const AVFrame* APicture,
-                              AVFrame* AWork);
-  void EncodePicture(OutputStream& AOst, AVFrame* AWork, int ANbFrames);
-  // A picture or subtitle that cannot be made: fails the run on ExitOnError, else it
-  // is logged and left out.
-  void SkipOutput(const char* AMessage);
   void DoSubtitleOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVSubtitle* ASubtitle,
                      int64_t APts);
   // Every packet a video encoder has ready (at the end of input: all it holds), each
@@ -638,6 +587,7 @@ private:
   void ReleaseOutputFiles();
   void ReleaseInputFiles();
   void ResetPerInputOptions();
+
   // The steps of AddInputFile (FFmpegInput.cpp); false with LastError set on failure.
   bool OpenInput(const std::string& AFileName, TDictionary& AOpenOptions, TInputContextPtr& AInput);
   void DiscardOtherPrograms(AVFormatContext* AInput);
@@ -656,6 +606,7 @@ private:
                                   bool AStreamCopy, bool AGuessCodec, TOutputStreamCodec& AEntry);
   void ReleaseUnlistedOutput(int AFileIndex);
   bool FailOutput(const std::string& AMessage);
+
   // The steps of AddOutputFile (FFmpegOutput.cpp); false with LastError set on failure.
   bool CheckNewOutput(const std::string& AFileName);
   bool CreateOutputContext(const std::string& AFileName, TFormatContextPtr& AOutput);
@@ -665,6 +616,60 @@ private:
   bool OpenOutputFile(const std::string& AFileName, AVFormatContext* AListed);
   bool UnlistLastOutput(const std::string& AMessage);
   void SetOutputMuxing(int AFileIndex, AVFormatContext* AOutput);
+
+  // The steps of the set-up (FFmpegTranscode.cpp). A source is an index into the input
+  // stream table.
+  void AllocateRunPackets();
+  void BuildInputStreamTable();
+  int CountOutputStreams();
+  void CheckStreamMaps(int AOutputStreamCount);
+  void MapOutputStreams();
+  int MappedSource(OutputStream& AOst, const TStreamMap& AMap);
+  int ChosenSource(OutputStream& AOst);
+  int ProgramSource(AVMediaType AType) const;
+  int FreeSourceOfProgram(int AFileIndex, const AVProgram& AProgram, AVMediaType AType) const;
+  int FreeSource(AVMediaType AType) const;
+  [[noreturn]] void FailMapping(const OutputStream& AOst, const std::string& AMessage);
+  void LogStreamMapping();
+
+  // The steps of the audio path (FFmpegAudio.cpp). Those giving a bool give false when
+  // the block ends there.
+  bool NeedsAudioConversion(OutputStream& AOst, const TAudioBlock& ABlock);
+  void PrepareResampler(OutputStream& AOst, const TAudioBlock& ABlock);
+  bool SkipLeadIn(const OutputStream& AOst, const InputStream& AIst, TAudioBlock& ABlock) const;
+  bool CutAtRecordingTime(TAudioBlock& ABlock) const;
+  bool SyncAudio(OutputStream& AOst, InputStream& AIst, TAudioBlock& ABlock);
+  bool DropAudioSamples(InputStream& AIst, TAudioBlock& ABlock, int64_t ASamples, double ADelta);
+  void PadAudioWithSilence(OutputStream& AOst, InputStream& AIst, const TAudioBlock& ABlock, int64_t ASamples,
+                           double ADelta);
+  void QueueSilence(OutputStream& AOst, int ASamples);
+  void CompensateAudioDrift(OutputStream& AOst, double ADelta);
+  bool QueueAudioBlock(OutputStream& AOst, const TAudioBlock& ABlock, bool AConvert);
+  void EncodeQueuedAudio(OutputStream& AOst);
+  // ASamples samples from the FIFO as one encoder frame at the stream's sample count;
+  // AAllocFailure is the message when the frame gets no buffer.
+  void EncodeFifoSamples(OutputStream& AOst, int ASamples, const char* AAllocFailure);
+  // At the end of input, what is left in the FIFO, for an encoder that takes a short
+  // last frame.
+  void FlushAudioFifo(OutputStream& AOst);
+
+  // The steps of the video path (FFmpegVideo.cpp). Those giving a bool give false when
+  // the picture is left out.
+  void PassThroughFilters(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* APicture);
+  int SyncedFrameCount(OutputStream& AOst);
+  bool CropPicture(const OutputStream& AOst, const AVFrame* APicture, TPictureView& AFormatted);
+  bool FitPicture(OutputStream& AOst, const AVFrame* APicture, const TPictureView& AFormatted, AVFrame* AWork);
+  // The encoder's picture within its padding.
+  static int InnerWidth(const OutputStream& AOst);
+  static int InnerHeight(const OutputStream& AOst);
+  void MakeTempPictureWritable(OutputStream& AOst);
+  bool DrawTempPicture(OutputStream& AOst, const TPictureView& AFormatted, bool AScale);
+  void SetEncoderPictureProps(const OutputStream& AOst, const InputStream& AIst, const AVFrame* APicture,
+                              AVFrame* AWork);
+  void EncodePicture(OutputStream& AOst, AVFrame* AWork, int ANbFrames);
+  // A picture or subtitle that cannot be made: fails the run on ExitOnError, else it
+  // is logged and left out.
+  void SkipOutput(const char* AMessage);
 
   // Guards Thread against a worker that clears it and frees itself meanwhile.
   std::mutex FThreadLock;
