@@ -1,7 +1,6 @@
 #include "AVOptionRecords.h"
 
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -175,12 +174,8 @@ namespace {
 int64_t DecimalOrMinusOne(const std::string& AText) {
   size_t First = 0;
   while (First < AText.size() && static_cast<unsigned char>(AText[First]) <= ' ') ++First;
-  if (First < AText.size() && AText[First] == '+') ++First;
-  const char* Begin = AText.data() + First;
-  const char* End = AText.data() + AText.size();
-  int64_t Value = 0;
-  const auto [Stop, Error] = std::from_chars(Begin, End, Value);
-  if (Error != std::errc() || Stop != End || Begin == End) return -1;
+  int64_t Value = -1;
+  ParseInteger(std::string_view(AText).substr(First), Value);
   return Value;
 }
 

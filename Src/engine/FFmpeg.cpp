@@ -8,6 +8,8 @@
 #include "FFmpegRun.h"
 #include "MyUtils.h"
 
+void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
+
 void TFFmpegThread::Execute() {
   if (FEngine) FEngine->Execute();
 }

@@ -29,6 +29,9 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// Raises FFMpegException with AMessage: how the engine reports a failure it cannot go on from.
+[[noreturn]] void Fail(const std::string& AMessage);
+
 // A check that the command-line transcoder made with an assertion (the codec tag
 // setters); deliberately not an FFMpegException.
 class TAssertionFailure : public std::logic_error {
@@ -107,6 +110,8 @@ struct InputStream;
 struct OutputStream;
 struct TRunTables;
 struct TVideoQuality;
+struct TAudioBlock;
+struct TPictureView;
 
 // The engine's side of one output stream until the run opens it: its encoder
 // context (or the stream-copy mark) and what the encoder gets when it is opened.
@@ -582,10 +587,89 @@ private:
   void ReleaseOutputFiles();
   void ReleaseInputFiles();
   void ResetPerInputOptions();
+
+  // The steps of AddInputFile (FFmpegInput.cpp); false with LastError set on failure.
+  bool OpenInput(const std::string& AFileName, TDictionary& AOpenOptions, TInputContextPtr& AInput);
+  void DiscardOtherPrograms(AVFormatContext* AInput);
+  bool FindStreamInfo(const std::string& AFileName, AVFormatContext* AInput);
+  int64_t StartTimestamp(const AVFormatContext* AInput) const;
+  bool SeekToStart(AVFormatContext* AInput, int64_t ATimestamp);
+  bool MakeDecoders(const std::string& AFileName, AVFormatContext* AInput, std::vector<TCodecContextPtr>& ADecoders);
+  // The next outputs' defaults from the input's streams, and which streams are read.
+  void TakeStreamDefaults(const std::string& AFileName, AVStream* AStream, AVCodecContext* ADecoder);
   void TakeVideoStreamDefaults(const std::string& AFileName, AVStream* AStream, AVCodecContext* ADecoder);
-  AVStream* NewOutputStream(AVFormatContext* AOutput, AVMediaType AType);
+  void TakeAudioStreamDefaults(AVStream* AStream, AVCodecContext* ADecoder);
+  void ListInputFile(const std::string& AFileName, TInputContextPtr AInput, std::vector<TCodecContextPtr> ADecoders,
+                     int64_t ATimestamp, bool ASeeked);
+  AVStream* NewOutputStream(int AFileIndex, AVFormatContext* AOutput, AVMediaType AType, TBitstreamFilterChain& AChain);
+  const AVCodec* NewStreamEncoder(AVFormatContext* AOutput, AVMediaType AType, const std::string& ACodecName,
+                                  bool AStreamCopy, bool AGuessCodec, TOutputStreamCodec& AEntry);
   void ReleaseUnlistedOutput(int AFileIndex);
   bool FailOutput(const std::string& AMessage);
+
+  // The steps of AddOutputFile (FFmpegOutput.cpp); false with LastError set on failure.
+  bool CheckNewOutput(const std::string& AFileName);
+  bool CreateOutputContext(const std::string& AFileName, TFormatContextPtr& AOutput);
+  bool WantedStreamTypes(bool& AVideo, bool& AAudio, bool& ASubtitle);
+  bool AddWantedStreams(int AFileIndex, AVFormatContext* AOutput);
+  void SetOutputMetaData(AVFormatContext* AOutput);
+  bool OpenOutputFile(const std::string& AFileName, AVFormatContext* AListed);
+  bool UnlistLastOutput(const std::string& AMessage);
+  void SetOutputMuxing(int AFileIndex, AVFormatContext* AOutput);
+
+  // The steps of the set-up (FFmpegTranscode.cpp). A source is an index into the input
+  // stream table.
+  void AllocateRunPackets();
+  void BuildInputStreamTable();
+  int CountOutputStreams();
+  void CheckStreamMaps(int AOutputStreamCount);
+  void MapOutputStreams();
+  int MappedSource(OutputStream& AOst, const TStreamMap& AMap);
+  int ChosenSource(OutputStream& AOst);
+  int ProgramSource(AVMediaType AType) const;
+  int FreeSourceOfProgram(int AFileIndex, const AVProgram& AProgram, AVMediaType AType) const;
+  int FreeSource(AVMediaType AType) const;
+  [[noreturn]] void FailMapping(const OutputStream& AOst, const std::string& AMessage);
+  void LogStreamMapping();
+
+  // The steps of the audio path (FFmpegAudio.cpp). Those giving a bool give false when
+  // the block ends there.
+  bool NeedsAudioConversion(OutputStream& AOst, const TAudioBlock& ABlock);
+  void PrepareResampler(OutputStream& AOst, const TAudioBlock& ABlock);
+  bool SkipLeadIn(const OutputStream& AOst, const InputStream& AIst, TAudioBlock& ABlock) const;
+  bool CutAtRecordingTime(TAudioBlock& ABlock) const;
+  bool SyncAudio(OutputStream& AOst, InputStream& AIst, TAudioBlock& ABlock);
+  bool DropAudioSamples(InputStream& AIst, TAudioBlock& ABlock, int64_t ASamples, double ADelta);
+  void PadAudioWithSilence(OutputStream& AOst, InputStream& AIst, const TAudioBlock& ABlock, int64_t ASamples,
+                           double ADelta);
+  void QueueSilence(OutputStream& AOst, int ASamples);
+  void CompensateAudioDrift(OutputStream& AOst, double ADelta);
+  bool QueueAudioBlock(OutputStream& AOst, const TAudioBlock& ABlock, bool AConvert);
+  void EncodeQueuedAudio(OutputStream& AOst);
+  // ASamples samples from the FIFO as one encoder frame at the stream's sample count;
+  // AAllocFailure is the message when the frame gets no buffer.
+  void EncodeFifoSamples(OutputStream& AOst, int ASamples, const char* AAllocFailure);
+  // At the end of input, what is left in the FIFO, for an encoder that takes a short
+  // last frame.
+  void FlushAudioFifo(OutputStream& AOst);
+
+  // The steps of the video path (FFmpegVideo.cpp). Those giving a bool give false when
+  // the picture is left out.
+  void PassThroughFilters(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* APicture);
+  int SyncedFrameCount(OutputStream& AOst);
+  bool CropPicture(const OutputStream& AOst, const AVFrame* APicture, TPictureView& AFormatted);
+  bool FitPicture(OutputStream& AOst, const AVFrame* APicture, const TPictureView& AFormatted, AVFrame* AWork);
+  // The encoder's picture within its padding.
+  static int InnerWidth(const OutputStream& AOst);
+  static int InnerHeight(const OutputStream& AOst);
+  void MakeTempPictureWritable(OutputStream& AOst);
+  bool DrawTempPicture(OutputStream& AOst, const TPictureView& AFormatted, bool AScale);
+  void SetEncoderPictureProps(const OutputStream& AOst, const InputStream& AIst, const AVFrame* APicture,
+                              AVFrame* AWork);
+  void EncodePicture(OutputStream& AOst, AVFrame* AWork, int ANbFrames);
+  // A picture or subtitle that cannot be made: fails the run on ExitOnError, else it
+  // is logged and left out.
+  void SkipOutput(const char* AMessage);
 
   // Guards Thread against a worker that clears it and frees itself meanwhile.
   std::mutex FThreadLock;

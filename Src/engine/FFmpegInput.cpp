@@ -83,7 +83,21 @@ bool TCustomFFmpeg::AddInputFile(const std::string& AFileName) {
   }
   TDictionary OpenOptions;
   AddOpenOptions(*this, OpenOptions);
+  TInputContextPtr Input;
+  if (!OpenInput(AFileName, OpenOptions, Input)) return false;
+  DiscardOtherPrograms(Input.get());
+  if (!FindStreamInfo(AFileName, Input.get())) return false;
+  const int64_t Timestamp = StartTimestamp(Input.get());
+  const bool Seeked = SeekToStart(Input.get(), Timestamp);
+  std::vector<TCodecContextPtr> Decoders;
+  if (!MakeDecoders(AFileName, Input.get(), Decoders)) return false;
+  ListInputFile(AFileName, std::move(Input), std::move(Decoders), Timestamp, Seeked);
+  return true;
+}
 
+// The demuxer context with the forced codecs and the generic options, opened on the
+// file.
+bool TCustomFFmpeg::OpenInput(const std::string& AFileName, TDictionary& AOpenOptions, TInputContextPtr& AInput) {
   int32_t VideoId = 0, AudioId = 0, SubtitleId = 0;
   if (!FindCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, VideoId, false) ||
       !FindCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, AudioId, false) ||
@@ -105,38 +119,54 @@ bool TCustomFFmpeg::AddInputFile(const std::string& AFileName) {
                              this};
 
   // On failure the library frees the context itself.
-  const int Err = av::avformat_open_input(&Raw, AFileName.c_str(), InputFormat, OpenOptions.Address());
+  const int Err = av::avformat_open_input(&Raw, AFileName.c_str(), InputFormat, AOpenOptions.Address());
   if (Err < 0) {
     LastError = FormatOpenError(AFileName, Err);
     return false;
   }
-  TInputContextPtr Input(Raw);
+  AInput.reset(Raw);
+  return true;
+}
 
-  if (ProgramId != 0)
-    for (unsigned I = 0; I < Input->nb_programs; ++I)
-      if (Input->programs[I]->id != ProgramId) Input->programs[I]->discard = AVDISCARD_ALL;
+void TCustomFFmpeg::DiscardOtherPrograms(AVFormatContext* AInput) {
+  if (ProgramId == 0) return;
+  for (unsigned I = 0; I < AInput->nb_programs; ++I)
+    if (AInput->programs[I]->id != ProgramId) AInput->programs[I]->discard = AVDISCARD_ALL;
+}
 
+bool TCustomFFmpeg::FindStreamInfo(const std::string& AFileName, AVFormatContext* AInput) {
   int Ret;
   {
     std::lock_guard<Platform::TReentrantLock> Guard(CodecLock);
-    Ret = av::avformat_find_stream_info(Input.get(), nullptr);
+    Ret = av::avformat_find_stream_info(AInput, nullptr);
   }
   if (Ret < 0 && Verbose >= 0) {
     LastError = AFileName + ": could not find codec parameters";
     return false;
   }
+  return true;
+}
 
+// The start position on the input's own timeline.
+int64_t TCustomFFmpeg::StartTimestamp(const AVFormatContext* AInput) const {
   int64_t Timestamp = StartTime;
-  if (Input->start_time != AV_NOPTS_VALUE) Timestamp += Input->start_time;
-  const bool Seeked = StartTime != 0;
-  if (Seeked) {
-    av::av_seek_frame(Input.get(), -1, Timestamp, AVSEEK_FLAG_BACKWARD);
-    StartTime = 0;
-  }
+  if (AInput->start_time != AV_NOPTS_VALUE) Timestamp += AInput->start_time;
+  return Timestamp;
+}
 
-  std::vector<TCodecContextPtr> Decoders;
-  for (unsigned I = 0; I < Input->nb_streams; ++I) {
-    AVStream* Stream = Input->streams[I];
+// A start position is used up by the input it seeks in. False when there was none.
+bool TCustomFFmpeg::SeekToStart(AVFormatContext* AInput, int64_t ATimestamp) {
+  if (StartTime == 0) return false;
+  av::av_seek_frame(AInput, -1, ATimestamp, AVSEEK_FLAG_BACKWARD);
+  StartTime = 0;
+  return true;
+}
+
+// One decoder context per stream, each with the options and defaults of its type.
+bool TCustomFFmpeg::MakeDecoders(const std::string& AFileName, AVFormatContext* AInput,
+                                 std::vector<TCodecContextPtr>& ADecoders) {
+  for (unsigned I = 0; I < AInput->nb_streams; ++I) {
+    AVStream* Stream = AInput->streams[I];
     const AVMediaType Type = Stream->codecpar->codec_type;
     if (Type < AVMEDIA_TYPE_UNKNOWN || Type >= AVMEDIA_TYPE_NB) throw FFMpegException("invalid codec_type");
     TCodecContextPtr Decoder(av::avcodec_alloc_context3(av::avcodec_find_decoder(Stream->codecpar->codec_id)));
@@ -146,37 +176,48 @@ bool TCustomFFmpeg::AddInputFile(const std::string& AFileName) {
     }
     Decoder->pkt_timebase = Stream->time_base;
     Decoder->thread_count = ThreadCount;
-    switch (Type) {
-      case AVMEDIA_TYPE_VIDEO: TakeVideoStreamDefaults(AFileName, Stream, Decoder.get()); break;
-      case AVMEDIA_TYPE_AUDIO:
-        ApplyGenericOptions(Decoder.get(), CodecOpts[AVMEDIA_TYPE_AUDIO].get(),
-                            AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-        AudioChannels = Decoder->ch_layout.nb_channels;
-        AudioSampleRate = Decoder->sample_rate;
-        AudioSampleFmt = Decoder->sample_fmt;
-        if (AudioDisable) Stream->discard = AVDISCARD_ALL;
-        break;
-      case AVMEDIA_TYPE_SUBTITLE:
-        if (SubtitleDisable) Stream->discard = AVDISCARD_ALL;
-        break;
-      default: break;
-    }
-    Decoders.push_back(std::move(Decoder));
+    TakeStreamDefaults(AFileName, Stream, Decoder.get());
+    ADecoders.push_back(std::move(Decoder));
   }
+  return true;
+}
 
-  if (Input->duration != AV_NOPTS_VALUE) {
-    const int64_t Ms = std::min<int64_t>(Input->duration / 1000, INT32_MAX);
+void TCustomFFmpeg::TakeStreamDefaults(const std::string& AFileName, AVStream* AStream, AVCodecContext* ADecoder) {
+  switch (AStream->codecpar->codec_type) {
+    case AVMEDIA_TYPE_VIDEO: TakeVideoStreamDefaults(AFileName, AStream, ADecoder); break;
+    case AVMEDIA_TYPE_AUDIO: TakeAudioStreamDefaults(AStream, ADecoder); break;
+    case AVMEDIA_TYPE_SUBTITLE:
+      if (SubtitleDisable) AStream->discard = AVDISCARD_ALL;
+      break;
+    default: break;
+  }
+}
+
+void TCustomFFmpeg::TakeAudioStreamDefaults(AVStream* AStream, AVCodecContext* ADecoder) {
+  ApplyGenericOptions(ADecoder, CodecOpts[AVMEDIA_TYPE_AUDIO].get(),
+                      AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+  AudioChannels = ADecoder->ch_layout.nb_channels;
+  AudioSampleRate = ADecoder->sample_rate;
+  AudioSampleFmt = ADecoder->sample_fmt;
+  if (AudioDisable) AStream->discard = AVDISCARD_ALL;
+}
+
+// The input takes the next slot with its offsets, loop count and rate emulation, and
+// the longest input sets the total duration.
+void TCustomFFmpeg::ListInputFile(const std::string& AFileName, TInputContextPtr AInput,
+                                  std::vector<TCodecContextPtr> ADecoders, int64_t ATimestamp, bool ASeeked) {
+  if (AInput->duration != AV_NOPTS_VALUE) {
+    const int64_t Ms = std::min<int64_t>(AInput->duration / 1000, INT32_MAX);
     if (TotalDuration < Ms) TotalDuration = static_cast<int32_t>(Ms);
   }
   const int Index = InputFileCount;
-  InputTsOffsets[Index] = CopyTs ? InputTsOffset : InputTsOffset - Timestamp;
-  InputSeekTargets[Index] = Seeked ? Timestamp + InputTsOffsets[Index] : NoPtsValue;
+  InputTsOffsets[Index] = CopyTs ? InputTsOffset : InputTsOffset - ATimestamp;
+  InputSeekTargets[Index] = ASeeked ? ATimestamp + InputTsOffsets[Index] : NoPtsValue;
   InputLoops[Index] = LoopInput;
   InputRateEmu[Index] = RateEmu;
-  if (Verbose >= 0) av::av_dump_format(Input.get(), Index, AFileName.c_str(), 0);
-  InputCodecs[Index] = std::move(Decoders);
-  StoreInputFile(std::move(Input));
-  return true;
+  if (Verbose >= 0) av::av_dump_format(AInput.get(), Index, AFileName.c_str(), 0);
+  InputCodecs[Index] = std::move(ADecoders);
+  StoreInputFile(std::move(AInput));
 }
 
 void TCustomFFmpeg::CheckInputStreamTypes(bool& AHasVideo, bool& AHasAudio, bool& AHasSubtitle) {

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "FFmpeg.h"
+#include "MyUtils.h"
 
 namespace {
 
@@ -33,8 +34,8 @@ struct TNamedOption {
   throw TConvertError("'" + AArgs.Text + "' is not a valid " + AKindName + " value for option " + AArgs.Name);
 }
 
-template <typename T>
-bool ParseWhole(const std::string& AText, T& AValue) {
+// The whole text as a floating-point number, a plus sign allowed as for integers.
+bool ParseWholeFloat(const std::string& AText, double& AValue) {
   const char* First = AText.data();
   const char* Last = First + AText.size();
   // from_chars takes no plus sign; a sign before another sign is still refused.
@@ -45,19 +46,19 @@ bool ParseWhole(const std::string& AText, T& AValue) {
 
 int64_t ToInteger(const TOptionArgs& AArgs) {
   int32_t Value = 0;
-  if (!ParseWhole(AArgs.Text, Value)) ConvertFailure(AArgs, "integer");
+  if (!ParseInteger(AArgs.Text, Value)) ConvertFailure(AArgs, "integer");
   return Value;
 }
 
 int64_t ToInt64(const TOptionArgs& AArgs) {
   int64_t Value = 0;
-  if (!ParseWhole(AArgs.Text, Value)) ConvertFailure(AArgs, "64-bit integer");
+  if (!ParseInteger(AArgs.Text, Value)) ConvertFailure(AArgs, "64-bit integer");
   return Value;
 }
 
 double ToFloat(const TOptionArgs& AArgs) {
   double Value = 0;
-  if (!ParseWhole(AArgs.Text, Value) || !std::isfinite(Value)) ConvertFailure(AArgs, "floating-point");
+  if (!ParseWholeFloat(AArgs.Text, Value) || !std::isfinite(Value)) ConvertFailure(AArgs, "floating-point");
   return Value;
 }
 

@@ -1,27 +1,19 @@
 // The engine's typed option setters and the generic option system on the libraries'
 // own option tables.
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 
 #include "FFmpeg.h"
 #include "MyUtils.h"
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
-
-// A whole text as a decimal integer, or ADefault.
+// A whole text between blanks as a decimal integer, or ADefault.
 int32_t IntOrDefault(const std::string& AText, int32_t ADefault) {
-  const std::string Text = Trim(AText);
-  if (Text.empty()) return ADefault;
-  errno = 0;
-  char* End = nullptr;
-  const long Value = std::strtol(Text.c_str(), &End, 10);
-  if (*End != '\0' || errno == ERANGE || Value < INT32_MIN || Value > INT32_MAX) return ADefault;
-  return static_cast<int32_t>(Value);
+  int32_t Value = ADefault;
+  ParseInteger(Trim(AText), Value);
+  return Value;
 }
 
 // A whole text as a floating-point number, or ADefault.
@@ -363,16 +355,21 @@ void TCustomFFmpeg::SetVideoQScale(float AValue) {
   VideoQScale = AValue;
 }
 
+// 64 comma-separated coefficients; each is the number its field starts with, 0 when
+// it starts with none, and the rest of the field is ignored.
 void TCustomFFmpeg::ParseMatrix(uint16_t* ABlock, const std::string& AText) {
-  const char* Pos = AText.c_str();
+  std::string_view Rest = AText.c_str();
   for (int I = 0; I < 64; ++I) {
-    char* End = nullptr;
-    const long Value = std::strtol(Pos, &End, 10);
-    ABlock[I] = End == Pos ? 0 : static_cast<uint16_t>(Value);
+    const std::string_view Number = LeadingInteger(Rest);
+    int64_t Value = 0;
+    if (!Number.empty() && (!ParseInteger(Number, Value) || Value < 0 || Value > UINT16_MAX))
+      Fail(FormatText("Coefficient out of range in matrix \"%s\" at coeff %d", AText.c_str(), I));
+    ABlock[I] = static_cast<uint16_t>(Value);
     if (I == 63) break;
-    const char* Comma = std::strchr(Pos, ',');
-    if (!Comma) Fail(FormatText("Syntax error in matrix \"%s\" at coeff %d", AText.c_str(), I));
-    Pos = Comma + 1;
+    const size_t Comma = Rest.find(',');
+    if (Comma == std::string_view::npos)
+      Fail(FormatText("Syntax error in matrix \"%s\" at coeff %d", AText.c_str(), I));
+    Rest.remove_prefix(Comma + 1);
   }
 }
 

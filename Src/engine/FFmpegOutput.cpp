@@ -1,8 +1,6 @@
 // Creating an output: its format, its streams with their encoder settings, its
 // meta-data and its file.
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 #include <sys/stat.h>
@@ -11,8 +9,6 @@
 #include "MyUtils.h"
 
 namespace {
-
-[[noreturn]] void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
 
 // The fraction nearest to AValue with numerator and denominator up to 255.
 AVRational AspectFraction(double AValue) { return av::av_d2q(AValue, 255); }
@@ -58,28 +54,41 @@ bool Listed(const T* AList, T AValue, T AEnd) {
   return false;
 }
 
+// Takes the integer at the front of ARest, which then starts after it; false when
+// there is none.
+bool TakeInteger(std::string_view& ARest, int32_t& AValue) {
+  const std::string_view Number = LeadingInteger(ARest);
+  if (Number.empty()) return false;
+  if (!ParseInteger(Number, AValue)) Fail("error parsing rc_override");
+  ARest.remove_prefix(static_cast<size_t>(Number.data() + Number.size() - ARest.data()));
+  return true;
+}
+
+// A frame number of an override and the comma after it.
+int32_t TakeOverrideFrame(std::string_view& ARest) {
+  int32_t Frame = 0;
+  if (!TakeInteger(ARest, Frame) || ARest.empty() || ARest[0] != ',') Fail("error parsing rc_override");
+  ARest.remove_prefix(1);
+  return Frame;
+}
+
 // "start,end,q/start,end,q/...": a positive q is a quantiser, a negative one a
-// quality factor in percent.
+// quality factor in percent; a missing q is 0.
 std::vector<RcOverride> ParseRcOverride(const std::string& AText) {
   std::vector<RcOverride> Entries;
-  const char* Pos = AText.c_str();
+  std::string_view Rest = AText.c_str();
   for (;;) {
     RcOverride Entry{};
-    char* End = nullptr;
-    Entry.start_frame = static_cast<int>(std::strtol(Pos, &End, 10));
-    if (End == Pos || *End != ',') Fail("error parsing rc_override");
-    Pos = End + 1;
-    Entry.end_frame = static_cast<int>(std::strtol(Pos, &End, 10));
-    if (End == Pos || *End != ',') Fail("error parsing rc_override");
-    Pos = End + 1;
-    const int Q = static_cast<int>(std::strtol(Pos, &End, 10));
-    Pos = End;
+    Entry.start_frame = TakeOverrideFrame(Rest);
+    Entry.end_frame = TakeOverrideFrame(Rest);
+    int32_t Q = 0;
+    TakeInteger(Rest, Q);
     Entry.qscale = Q > 0 ? Q : 0;
-    Entry.quality_factor = Q > 0 ? 1.0f : -Q / 100.0f;
+    Entry.quality_factor = Q > 0 ? 1.0f : -static_cast<float>(Q) / 100.0f;
     Entries.push_back(Entry);
-    const char* Slash = std::strchr(Pos, '/');
-    if (!Slash) break;
-    Pos = Slash + 1;
+    const size_t Slash = Rest.find('/');
+    if (Slash == std::string_view::npos) break;
+    Rest.remove_prefix(Slash + 1);
   }
   return Entries;
 }
@@ -101,13 +110,41 @@ std::string CreationTime(int64_t ASeconds) {
 
 }  // namespace
 
-AVStream* TCustomFFmpeg::NewOutputStream(AVFormatContext* AOutput, AVMediaType AType) {
+// The new stream takes the type's bitstream filter chain, which starts empty again.
+AVStream* TCustomFFmpeg::NewOutputStream(int AFileIndex, AVFormatContext* AOutput, AVMediaType AType,
+                                         TBitstreamFilterChain& AChain) {
   if (AOutput->nb_streams >= static_cast<unsigned>(MAX_STREAMS))
     Fail(FormatText("Too many streams in one output (at most %d)", MAX_STREAMS));
   AVStream* Stream = av::avformat_new_stream(AOutput, nullptr);
   if (!Stream) Fail("Could not alloc stream");
   Stream->codecpar->codec_type = AType;
+  BitstreamFilters[AFileIndex][Stream->index] = std::move(AChain);
+  AChain.clear();
   return Stream;
+}
+
+// The encoder named by ACodecName (none named: with AGuessCodec the format's choice
+// for the file name) and its context in AEntry; a bare context for a stream copy,
+// which gives no encoder.
+const AVCodec* TCustomFFmpeg::NewStreamEncoder(AVFormatContext* AOutput, AVMediaType AType,
+                                               const std::string& ACodecName, bool AStreamCopy, bool AGuessCodec,
+                                               TOutputStreamCodec& AEntry) {
+  const AVCodec* Codec = nullptr;
+  if (!AStreamCopy) {
+    int32_t Id = 0;
+    if (ACodecName.empty() && AGuessCodec)
+      Id = av::av_guess_codec(AOutput->oformat, nullptr, AOutput->url, nullptr, AType);
+    else if (!FindCodec(ACodecName, AType, Id, true))
+      Fail(LastError);
+    Codec = av::avcodec_find_encoder(static_cast<AVCodecID>(Id));
+    AEntry.Codec.reset(av::avcodec_alloc_context3(Codec));
+    if (AEntry.Codec) AEntry.Codec->codec_id = static_cast<AVCodecID>(Id);
+  } else {
+    AEntry.Codec.reset(av::avcodec_alloc_context3(nullptr));
+  }
+  if (!AEntry.Codec) Fail("Could not alloc stream");
+  AEntry.Codec->codec_type = AType;
+  return Codec;
 }
 
 void TCustomFFmpeg::NewVideoStream(int AFileIndex, AVFormatContext* AOutput) {
@@ -121,27 +158,11 @@ void TCustomFFmpeg::NewVideoStream(int AFileIndex, AVFormatContext* AOutput) {
     }
   } Reset{*this};
 
-  AVStream* Stream = NewOutputStream(AOutput, AVMEDIA_TYPE_VIDEO);
-  BitstreamFilters[AFileIndex][Stream->index] = std::move(VideoBsfChain);
-  VideoBsfChain.clear();
-
+  AVStream* Stream = NewOutputStream(AFileIndex, AOutput, AVMEDIA_TYPE_VIDEO, VideoBsfChain);
   TOutputStreamCodec Entry;
-  const AVCodec* Codec = nullptr;
-  if (!VideoStreamCopy) {
-    int32_t Id = 0;
-    if (VideoCodecName.empty())
-      Id = av::av_guess_codec(AOutput->oformat, nullptr, AOutput->url, nullptr, AVMEDIA_TYPE_VIDEO);
-    else if (!FindCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, Id, true))
-      Fail(LastError);
-    Codec = av::avcodec_find_encoder(static_cast<AVCodecID>(Id));
-    Entry.Codec.reset(av::avcodec_alloc_context3(Codec));
-    if (Entry.Codec) Entry.Codec->codec_id = static_cast<AVCodecID>(Id);
-  } else {
-    Entry.Codec.reset(av::avcodec_alloc_context3(nullptr));
-  }
+  const AVCodec* Codec =
+      NewStreamEncoder(AOutput, AVMEDIA_TYPE_VIDEO, VideoCodecName, VideoStreamCopy != 0, true, Entry);
   AVCodecContext* Enc = Entry.Codec.get();
-  if (!Enc) Fail("Could not alloc stream");
-  Enc->codec_type = AVMEDIA_TYPE_VIDEO;
   if (ThreadCount > 1) Enc->thread_count = ThreadCount;
   if (VideoCodecTag) Enc->codec_tag = VideoCodecTag;
   if ((VideoGlobalHeader & 1) || (VideoGlobalHeader == 0 && (AOutput->oformat->flags & AVFMT_GLOBALHEADER))) {
@@ -216,24 +237,11 @@ void TCustomFFmpeg::NewAudioStream(int AFileIndex, AVFormatContext* AOutput) {
     }
   } Reset{*this};
 
-  AVStream* Stream = NewOutputStream(AOutput, AVMEDIA_TYPE_AUDIO);
-  BitstreamFilters[AFileIndex][Stream->index] = std::move(AudioBsfChain);
-  AudioBsfChain.clear();
-
+  AVStream* Stream = NewOutputStream(AFileIndex, AOutput, AVMEDIA_TYPE_AUDIO, AudioBsfChain);
   TOutputStreamCodec Entry;
-  const AVCodec* Codec = nullptr;
-  if (!AudioStreamCopy) {
-    int32_t Id = av::av_guess_codec(AOutput->oformat, nullptr, AOutput->url, nullptr, AVMEDIA_TYPE_AUDIO);
-    if (!AudioCodecName.empty() && !FindCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, Id, true)) Fail(LastError);
-    Codec = av::avcodec_find_encoder(static_cast<AVCodecID>(Id));
-    Entry.Codec.reset(av::avcodec_alloc_context3(Codec));
-    if (Entry.Codec) Entry.Codec->codec_id = static_cast<AVCodecID>(Id);
-  } else {
-    Entry.Codec.reset(av::avcodec_alloc_context3(nullptr));
-  }
+  const AVCodec* Codec =
+      NewStreamEncoder(AOutput, AVMEDIA_TYPE_AUDIO, AudioCodecName, AudioStreamCopy != 0, true, Entry);
   AVCodecContext* Enc = Entry.Codec.get();
-  if (!Enc) Fail("Could not alloc stream");
-  Enc->codec_type = AVMEDIA_TYPE_AUDIO;
   if (ThreadCount > 1) Enc->thread_count = ThreadCount;
   if (AudioCodecTag) Enc->codec_tag = AudioCodecTag;
   if (AOutput->oformat->flags & AVFMT_GLOBALHEADER) {
@@ -275,19 +283,11 @@ void TCustomFFmpeg::NewSubtitleStream(int AFileIndex, AVFormatContext* AOutput) 
     }
   } Reset{*this};
 
-  AVStream* Stream = NewOutputStream(AOutput, AVMEDIA_TYPE_SUBTITLE);
-  BitstreamFilters[AFileIndex][Stream->index] = std::move(SubtitleBsfChain);
-  SubtitleBsfChain.clear();
-
+  AVStream* Stream = NewOutputStream(AFileIndex, AOutput, AVMEDIA_TYPE_SUBTITLE, SubtitleBsfChain);
   TOutputStreamCodec Entry;
-  int32_t Id = 0;
-  if (!SubtitleStreamCopy && !FindCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, Id, true)) Fail(LastError);
-  const AVCodec* Codec = SubtitleStreamCopy ? nullptr : av::avcodec_find_encoder(static_cast<AVCodecID>(Id));
-  Entry.Codec.reset(av::avcodec_alloc_context3(Codec));
+  // A subtitle stream gets a named encoder only, never the format's choice.
+  NewStreamEncoder(AOutput, AVMEDIA_TYPE_SUBTITLE, SubtitleCodecName, SubtitleStreamCopy != 0, false, Entry);
   AVCodecContext* Enc = Entry.Codec.get();
-  if (!Enc) Fail("Could not alloc stream");
-  Enc->codec_type = AVMEDIA_TYPE_SUBTITLE;
-  Enc->codec_id = static_cast<AVCodecID>(Id);
   if (SubtitleStreamCopy) {
     Entry.StreamCopy = true;
   } else {
@@ -352,6 +352,32 @@ bool TCustomFFmpeg::AddOutputFile(const std::string& AFileName) {
       E.SubtitleCodecName.clear();
     }
   } Reset{*this};
+  if (!CheckNewOutput(AFileName)) return false;
+  FiltersActive = !VideoFilters.empty();
+  TFormatContextPtr Output;
+  if (!CreateOutputContext(AFileName, Output)) return false;
+  const int Index = OutputFileCount;
+  ReleaseUnlistedOutput(Index);
+
+  if (std::string(OutputFormat->name) == "ffm" && AFileName.rfind("http:", 0) == 0) {
+    const int32_t Err = ReadFfmStreams(Output.get(), AFileName);
+    if (Err < 0) return FailOutput(FormatOpenError(AFileName, Err));
+  } else {
+    if (!AddWantedStreams(Index, Output.get())) return false;
+    SetOutputMetaData(Output.get());
+  }
+
+  AVFormatContext* Listed = Output.get();
+  StoreOutputFile(std::move(Output));
+  if (!OpenOutputFile(AFileName, Listed)) return false;
+  SetOutputMuxing(Index, Listed);
+  OutputFormat = nullptr;
+  InputFormat = nullptr;
+  return true;
+}
+
+// The options and the file name allow another output.
+bool TCustomFFmpeg::CheckNewOutput(const std::string& AFileName) {
   if (!VideoFilters.empty() && (CropTop || CropBottom || CropLeft || CropRight))
     return FailOutput("Cannot enable crop options and filters at the same time.");
   if (FilterChainResizes(VideoFilters) && (PadTop || PadBottom || PadLeft || PadRight))
@@ -363,91 +389,102 @@ bool TCustomFFmpeg::AddOutputFile(const std::string& AFileName) {
   for (int I = 0; I < InputFileCount; ++I)
     if (InputFiles[I]->url && SameFile(AFileName, InputFiles[I]->url))
       return FailOutput(FormatText("Output file '%s' is input file #%d", AFileName.c_str(), I));
-  FiltersActive = !VideoFilters.empty();
+  return true;
+}
 
+// The muxer context in the chosen format, or the one the file name suggests.
+bool TCustomFFmpeg::CreateOutputContext(const std::string& AFileName, TFormatContextPtr& AOutput) {
   if (!OutputFormat) OutputFormat = av::av_guess_format(nullptr, AFileName.c_str(), nullptr);
   if (!OutputFormat) return FailOutput("Unable to find a suitable output format for '" + AFileName + "'");
   AVFormatContext* Raw = nullptr;
   if (av::avformat_alloc_output_context2(&Raw, OutputFormat, nullptr, AFileName.c_str()) < 0 || !Raw)
     return FailOutput(FormatOpenError(AFileName, AVERROR(ENOMEM)));
-  TFormatContextPtr Output(Raw);
-  const int Index = OutputFileCount;
-  ReleaseUnlistedOutput(Index);
-
-  if (std::string(OutputFormat->name) == "ffm" && AFileName.rfind("http:", 0) == 0) {
-    const int32_t Err = ReadFfmStreams(Output.get(), AFileName);
-    if (Err < 0) return FailOutput(FormatOpenError(AFileName, Err));
-  } else {
-    bool WantVideo = VideoStreamCopy || OutputFormat->video_codec != AV_CODEC_ID_NONE || !VideoCodecName.empty();
-    bool WantAudio = AudioStreamCopy || OutputFormat->audio_codec != AV_CODEC_ID_NONE || !AudioCodecName.empty();
-    bool WantSubtitle =
-        SubtitleStreamCopy || OutputFormat->subtitle_codec != AV_CODEC_ID_NONE || !SubtitleCodecName.empty();
-    if (InputFileCount > 0) {
-      bool HasVideo, HasAudio, HasSubtitle;
-      try {
-        CheckInputStreamTypes(HasVideo, HasAudio, HasSubtitle);
-      } catch (const std::exception& E) {
-        return FailOutput(std::string("check_audio_video_sub_inputs fail: ") + E.what());
-      }
-      WantVideo = WantVideo && HasVideo;
-      WantAudio = WantAudio && HasAudio;
-      WantSubtitle = WantSubtitle && HasSubtitle;
-    }
-    WantVideo = WantVideo && !VideoDisable;
-    WantAudio = WantAudio && !AudioDisable;
-    WantSubtitle = WantSubtitle && !SubtitleDisable;
-
-    const struct {
-      bool Wanted;
-      void (TCustomFFmpeg::*Add)(int, AVFormatContext*);
-      const char* What;
-    } Streams[] = {{WantVideo, &TCustomFFmpeg::NewVideoStream, "new_video_stream fail: "},
-                   {WantAudio, &TCustomFFmpeg::NewAudioStream, "new_audio_stream fail: "},
-                   {WantSubtitle, &TCustomFFmpeg::NewSubtitleStream, "new_subtitle_stream fail: "}};
-    for (const auto& S : Streams) {
-      if (!S.Wanted) continue;
-      try {
-        (this->*S.Add)(Index, Output.get());
-      } catch (const std::exception& E) {
-        ReleaseUnlistedOutput(Index);
-        return FailOutput(S.What + std::string(E.what()));
-      }
-    }
-
-    auto SetMeta = [&](const char* AKey, const std::string& AValue, size_t ALimit) {
-      if (!AValue.empty()) av::av_dict_set(&Output->metadata, AKey, AValue.substr(0, ALimit).c_str(), 0);
-    };
-    if (RecTimestamp) SetMeta("creation_time", CreationTime(RecTimestamp), 64);
-    SetMeta("title", Title, 511);
-    SetMeta("artist", Author, 511);
-    SetMeta("copyright", Copyright, 511);
-    SetMeta("comment", Comment, 511);
-    SetMeta("album", Album, 511);
-    if (Year > 0) SetMeta("date", std::to_string(Year), 511);
-    if (Track > 0) SetMeta("track", std::to_string(Track), 511);
-    SetMeta("genre", Genre, 31);
-  }
-
-  AVFormatContext* Listed = Output.get();
-  StoreOutputFile(std::move(Output));
-  auto Unlist = [&](const std::string& AMessage) {
-    --OutputFileCount;
-    TFormatContextPtr Failed = std::move(OutputFiles[OutputFileCount]);
-    ReleaseUnlistedOutput(OutputFileCount);
-    return FailOutput(AMessage);
-  };
-  if ((Listed->oformat->flags & AVFMT_NEEDNUMBER) && av::av_filename_number_test(Listed->url) == 0)
-    return Unlist(FormatOpenError(Listed->url, -33));
-  if (!(Listed->oformat->flags & AVFMT_NOFILE) &&
-      av::avio_open(&Listed->pb, AFileName.c_str(), AVIO_FLAG_WRITE) < 0)
-    return Unlist("Could not open '" + AFileName + "'");
-
-  OutputMuxing[Index].PreloadUs = static_cast<int64_t>(MuxPreload * 1000000);
-  Listed->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
-  OutputMuxing[Index].Loop = LoopOutput;
-  OutputMuxing[Index].PrivateOptions = FormatPrivateOptions;
-  ApplyGenericOptions(Listed, FormatOpts.get(), AV_OPT_FLAG_ENCODING_PARAM);
-  OutputFormat = nullptr;
-  InputFormat = nullptr;
+  AOutput.reset(Raw);
   return true;
+}
+
+// A stream type the output gets: its format or the options ask for one, the inputs
+// have one (when there are inputs yet), and it is not disabled.
+bool TCustomFFmpeg::WantedStreamTypes(bool& AVideo, bool& AAudio, bool& ASubtitle) {
+  AVideo = VideoStreamCopy || OutputFormat->video_codec != AV_CODEC_ID_NONE || !VideoCodecName.empty();
+  AAudio = AudioStreamCopy || OutputFormat->audio_codec != AV_CODEC_ID_NONE || !AudioCodecName.empty();
+  ASubtitle = SubtitleStreamCopy || OutputFormat->subtitle_codec != AV_CODEC_ID_NONE || !SubtitleCodecName.empty();
+  if (InputFileCount > 0) {
+    bool HasVideo, HasAudio, HasSubtitle;
+    try {
+      CheckInputStreamTypes(HasVideo, HasAudio, HasSubtitle);
+    } catch (const std::exception& E) {
+      return FailOutput(std::string("check_audio_video_sub_inputs fail: ") + E.what());
+    }
+    AVideo = AVideo && HasVideo;
+    AAudio = AAudio && HasAudio;
+    ASubtitle = ASubtitle && HasSubtitle;
+  }
+  AVideo = AVideo && !VideoDisable;
+  AAudio = AAudio && !AudioDisable;
+  ASubtitle = ASubtitle && !SubtitleDisable;
+  return true;
+}
+
+bool TCustomFFmpeg::AddWantedStreams(int AFileIndex, AVFormatContext* AOutput) {
+  bool WantVideo, WantAudio, WantSubtitle;
+  if (!WantedStreamTypes(WantVideo, WantAudio, WantSubtitle)) return false;
+  const struct {
+    bool Wanted;
+    void (TCustomFFmpeg::*Add)(int, AVFormatContext*);
+    const char* What;
+  } Streams[] = {{WantVideo, &TCustomFFmpeg::NewVideoStream, "new_video_stream fail: "},
+                 {WantAudio, &TCustomFFmpeg::NewAudioStream, "new_audio_stream fail: "},
+                 {WantSubtitle, &TCustomFFmpeg::NewSubtitleStream, "new_subtitle_stream fail: "}};
+  for (const auto& S : Streams) {
+    if (!S.Wanted) continue;
+    try {
+      (this->*S.Add)(AFileIndex, AOutput);
+    } catch (const std::exception& E) {
+      ReleaseUnlistedOutput(AFileIndex);
+      return FailOutput(S.What + std::string(E.what()));
+    }
+  }
+  return true;
+}
+
+void TCustomFFmpeg::SetOutputMetaData(AVFormatContext* AOutput) {
+  auto SetMeta = [&](const char* AKey, const std::string& AValue, size_t ALimit) {
+    if (!AValue.empty()) av::av_dict_set(&AOutput->metadata, AKey, AValue.substr(0, ALimit).c_str(), 0);
+  };
+  if (RecTimestamp) SetMeta("creation_time", CreationTime(RecTimestamp), 64);
+  SetMeta("title", Title, 511);
+  SetMeta("artist", Author, 511);
+  SetMeta("copyright", Copyright, 511);
+  SetMeta("comment", Comment, 511);
+  SetMeta("album", Album, 511);
+  if (Year > 0) SetMeta("date", std::to_string(Year), 511);
+  if (Track > 0) SetMeta("track", std::to_string(Track), 511);
+  SetMeta("genre", Genre, 31);
+}
+
+// The listed output's file, when its format writes one; a failure takes the output off
+// the list again.
+bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName, AVFormatContext* AListed) {
+  if ((AListed->oformat->flags & AVFMT_NEEDNUMBER) && av::av_filename_number_test(AListed->url) == 0)
+    return UnlistLastOutput(FormatOpenError(AListed->url, -33));
+  if (!(AListed->oformat->flags & AVFMT_NOFILE) &&
+      av::avio_open(&AListed->pb, AFileName.c_str(), AVIO_FLAG_WRITE) < 0)
+    return UnlistLastOutput("Could not open '" + AFileName + "'");
+  return true;
+}
+
+bool TCustomFFmpeg::UnlistLastOutput(const std::string& AMessage) {
+  --OutputFileCount;
+  TFormatContextPtr Failed = std::move(OutputFiles[OutputFileCount]);
+  ReleaseUnlistedOutput(OutputFileCount);
+  return FailOutput(AMessage);
+}
+
+void TCustomFFmpeg::SetOutputMuxing(int AFileIndex, AVFormatContext* AOutput) {
+  OutputMuxing[AFileIndex].PreloadUs = static_cast<int64_t>(MuxPreload * 1000000);
+  AOutput->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
+  OutputMuxing[AFileIndex].Loop = LoopOutput;
+  OutputMuxing[AFileIndex].PrivateOptions = FormatPrivateOptions;
+  ApplyGenericOptions(AOutput, FormatOpts.get(), AV_OPT_FLAG_ENCODING_PARAM);
 }

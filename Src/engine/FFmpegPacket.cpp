@@ -209,28 +209,20 @@ void TCustomFFmpeg::FlushEncoders(int AIstIndex) {
     if (Ost->SourceIndex != AIstIndex || !Ost->EncodingNeeded) continue;
     AVCodecContext* Enc = Ost->Encoder;
     if (Enc->codec_type == AVMEDIA_TYPE_SUBTITLE) continue;  // nothing is held back
-    if (Enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-      const int Left = av::av_audio_fifo_size(Ost->Fifo.get());
-      // Only an encoder that takes a short last frame gets the remainder.
-      if (Left > 0 && (Enc->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE))) {
-        AVFrame* Frame = Ost->EncoderFrame.get();
-        av::av_frame_unref(Frame);
-        Frame->nb_samples = Left;
-        Frame->format = Enc->sample_fmt;
-        Frame->sample_rate = Enc->sample_rate;
-        av::av_channel_layout_copy(&Frame->ch_layout, &Enc->ch_layout);
-        if (av::av_frame_get_buffer(Frame, 0) < 0) throw FFMpegException("av_malloc fail");
-        av::av_audio_fifo_read(Ost->Fifo.get(), reinterpret_cast<void**>(Frame->extended_data), Left);
-        Frame->pts = Ost->SyncOpts;
-        Ost->SyncOpts += Left;
-        EncodeAudioFrame(*Ost, Frame);
-      }
-    }
+    if (Enc->codec_type == AVMEDIA_TYPE_AUDIO) FlushAudioFifo(*Ost);
     if (Enc->codec_type == AVMEDIA_TYPE_VIDEO)
       DrainVideoEncoder(*Ost, true);
     else
       DrainEncoder(*Ost, true);
   }
+}
+
+void TCustomFFmpeg::FlushAudioFifo(OutputStream& AOst) {
+  const int Left = av::av_audio_fifo_size(AOst.Fifo.get());
+  // Only an encoder that takes a short last frame gets the remainder.
+  if (Left > 0 &&
+      (AOst.Encoder->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)))
+    EncodeFifoSamples(AOst, Left, "av_malloc fail");
 }
 
 // ---------------------------------------------------------------------------

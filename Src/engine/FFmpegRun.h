@@ -111,6 +111,17 @@ private:
   int FCapacity = 0;
 };
 
+// The part of a decoded audio block that goes on to the encoder.
+struct TAudioBlock {
+  const AVFrame* Frame = nullptr;
+  int Channels = 0;
+  int Rate = 0;
+  AVSampleFormat Format = AV_SAMPLE_FMT_NONE;
+  int Skip = 0;      // samples left out at the front
+  int Samples = 0;   // samples taken from there on
+  double Start = 0;  // time of the first sample taken, in seconds from the start position
+};
+
 struct OutputStream {
   int32_t FileIndex = 0;
   int32_t Index = 0;

@@ -9,8 +9,6 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
-
 AVMediaType TypeOf(const AVStream* AStream) { return AStream->codecpar->codec_type; }
 
 constexpr AVRational MicroSeconds{1, 1000000};
@@ -37,11 +35,26 @@ void TCustomFFmpeg::ReleaseRunTables() { RunTables.reset(); }
 // Set-up: tables, stream mapping, stream parameters
 
 void TCustomFFmpeg::SetUpRun() {
+  AllocateRunPackets();
+  BuildInputStreamTable();
+  CheckStreamMaps(CountOutputStreams());
+  MapOutputStreams();
+  TRunTables& R = *RunTables;
+  for (size_t I = 0; I < R.OutputStreams.size(); ++I) SetUpOutputStream(*R.OutputStreams[I], static_cast<int>(I));
+  for (int F = 0; F < OutputFileCount; ++F) av::av_dump_format(OutputFiles[F].get(), F, OutputFiles[F]->url, 1);
+  LogStreamMapping();
+}
+
+void TCustomFFmpeg::AllocateRunPackets() {
   TRunTables& R = *RunTables;
   R.Packet.reset(av::av_packet_alloc());
   R.CopyPacket.reset(av::av_packet_alloc());
   if (!R.Packet || !R.CopyPacket) Fail("av_mallocz fail");
+}
 
+// One record per stream of every input, file by file.
+void TCustomFFmpeg::BuildInputStreamTable() {
+  TRunTables& R = *RunTables;
   for (int F = 0; F < InputFileCount; ++F) {
     InputFileState State;
     State.IstIndex = static_cast<int32_t>(R.InputStreams.size());
@@ -58,25 +71,39 @@ void TCustomFFmpeg::SetUpRun() {
       R.InputStreams.push_back(std::move(Ist));
     }
   }
+}
 
-  int OutputStreamCount = 0;
+int TCustomFFmpeg::CountOutputStreams() {
+  int Count = 0;
   for (int F = 0; F < OutputFileCount; ++F) {
     if (OutputFiles[F]->nb_streams == 0) Fail("Output file does not contain any stream");
-    OutputStreamCount += static_cast<int>(OutputFiles[F]->nb_streams);
+    Count += static_cast<int>(OutputFiles[F]->nb_streams);
   }
-  if (StreamMapCount > 0 && StreamMapCount != OutputStreamCount)
+  return Count;
+}
+
+// Stream maps, when given, name one existing input stream and sync stream for every
+// output stream.
+void TCustomFFmpeg::CheckStreamMaps(int AOutputStreamCount) {
+  if (StreamMapCount > 0 && StreamMapCount != AOutputStreamCount)
     Fail("Number of stream maps must match number of output streams");
+  const TRunTables& R = *RunTables;
+  auto Exists = [&](int AFile, int AStream) {
+    return AFile >= 0 && AFile < InputFileCount && AStream >= 0 && AStream < R.Files[AFile].NbStreams;
+  };
   for (int M = 0; M < StreamMapCount; ++M) {
     const TStreamMap& Map = StreamMaps[M];
-    auto Exists = [&](int AFile, int AStream) {
-      return AFile >= 0 && AFile < InputFileCount && AStream >= 0 && AStream < R.Files[AFile].NbStreams;
-    };
     if (!Exists(Map.FileIndex, Map.StreamIndex))
       Fail(FormatText("Could not find input stream #%d.%d", Map.FileIndex, Map.StreamIndex));
     if (!Exists(Map.SyncFileIndex, Map.SyncStreamIndex))
       Fail(FormatText("Could not find sync stream #%d.%d", Map.SyncFileIndex, Map.SyncStreamIndex));
   }
+}
 
+// One record per stream of every output, each with the input stream it is made from:
+// the stream map's, or else one chosen by type.
+void TCustomFFmpeg::MapOutputStreams() {
+  TRunTables& R = *RunTables;
   for (int F = 0, N = 0; F < OutputFileCount; ++F)
     for (unsigned S = 0; S < OutputFiles[F]->nb_streams; ++S, ++N) {
       auto Ost = std::make_unique<OutputStream>();
@@ -85,57 +112,79 @@ void TCustomFFmpeg::SetUpRun() {
       Ost->St = OutputFiles[F]->streams[S];
       Ost->Setup = &OutputCodecs[F][S];
       Ost->Encoder = Ost->Setup->Codec.get();
-      const AVMediaType Type = TypeOf(Ost->St);
-      int Source = -1;
-      if (StreamMapCount > 0) {
-        const TStreamMap& Map = StreamMaps[N];
-        Source = R.Files[Map.FileIndex].IstIndex + Map.StreamIndex;
-        if (TypeOf(R.InputStreams[Source]->St) != Type) {
-          av::av_dump_format(OutputFiles[F].get(), F, OutputFiles[F]->url, 1);
-          Fail(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d", Map.FileIndex, Map.StreamIndex, F,
-                          static_cast<int>(S)));
-        }
-        Ost->SyncIst = R.InputStreams[R.Files[Map.SyncFileIndex].IstIndex + Map.SyncStreamIndex].get();
-      } else {
-        if (ProgramId != 0) {
-          for (int I = 0; I < InputFileCount && Source < 0; ++I)
-            for (unsigned P = 0; P < InputFiles[I]->nb_programs && Source < 0; ++P) {
-              const AVProgram* Program = InputFiles[I]->programs[P];
-              if (Program->id != ProgramId) continue;
-              for (unsigned K = 0; K < Program->nb_stream_indexes && Source < 0; ++K) {
-                const int Candidate = R.Files[I].IstIndex + static_cast<int>(Program->stream_index[K]);
-                if (R.InputStreams[Candidate]->Discard && TypeOf(R.InputStreams[Candidate]->St) == Type)
-                  Source = Candidate;
-              }
-            }
-        } else {
-          for (size_t I = 0; I < R.InputStreams.size() && Source < 0; ++I)
-            if (R.InputStreams[I]->Discard && TypeOf(R.InputStreams[I]->St) == Type) Source = static_cast<int>(I);
-          // Several outputs may share one input: fall back to the last one of the type.
-          for (size_t I = R.InputStreams.size(); I-- > 0 && Source < 0;)
-            if (TypeOf(R.InputStreams[I]->St) == Type) Source = static_cast<int>(I);
-        }
-        if (Source < 0) {
-          av::av_dump_format(OutputFiles[F].get(), F, OutputFiles[F]->url, 1);
-          Fail(FormatText("Could not find input stream matching output stream #%d.%d", F, static_cast<int>(S)));
-        }
-        Ost->SyncIst = R.InputStreams[Source].get();
-      }
+      const int Source = StreamMapCount > 0 ? MappedSource(*Ost, StreamMaps[N]) : ChosenSource(*Ost);
       Ost->SourceIndex = Source;
       R.InputStreams[Source]->Discard = false;
       R.OutputStreams.push_back(std::move(Ost));
     }
+}
 
-  for (size_t I = 0; I < R.OutputStreams.size(); ++I) SetUpOutputStream(*R.OutputStreams[I], static_cast<int>(I));
+int TCustomFFmpeg::MappedSource(OutputStream& AOst, const TStreamMap& AMap) {
+  const TRunTables& R = *RunTables;
+  const int Source = R.Files[AMap.FileIndex].IstIndex + AMap.StreamIndex;
+  if (TypeOf(R.InputStreams[Source]->St) != TypeOf(AOst.St))
+    FailMapping(AOst, FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d", AMap.FileIndex, AMap.StreamIndex,
+                                 AOst.FileIndex, AOst.Index));
+  AOst.SyncIst = R.InputStreams[R.Files[AMap.SyncFileIndex].IstIndex + AMap.SyncStreamIndex].get();
+  return Source;
+}
 
-  for (int F = 0; F < OutputFileCount; ++F) av::av_dump_format(OutputFiles[F].get(), F, OutputFiles[F]->url, 1);
-  if (Verbose >= 0 && OnLogHandler) {
-    Log(1, "Stream mapping:");
-    for (const auto& Ost : R.OutputStreams) {
-      const InputStream& Ist = *R.InputStreams[Ost->SourceIndex];
-      Log(1, FormatText("  Stream #%d.%d -> #%d.%d", Ist.FileIndex, Ist.Index, Ost->FileIndex, Ost->Index));
-      if (Ost->SyncIst != &Ist) Log(1, FormatText(" [sync #%d.%d]", Ost->SyncIst->FileIndex, Ost->SyncIst->Index));
+int TCustomFFmpeg::ChosenSource(OutputStream& AOst) {
+  const AVMediaType Type = TypeOf(AOst.St);
+  const int Source = ProgramId != 0 ? ProgramSource(Type) : FreeSource(Type);
+  if (Source < 0)
+    FailMapping(AOst, FormatText("Could not find input stream matching output stream #%d.%d", AOst.FileIndex,
+                                 AOst.Index));
+  AOst.SyncIst = RunTables->InputStreams[Source].get();
+  return Source;
+}
+
+// The first input stream of the type in the chosen program that no output takes yet,
+// or -1.
+int TCustomFFmpeg::ProgramSource(AVMediaType AType) const {
+  for (int I = 0; I < InputFileCount; ++I)
+    for (unsigned P = 0; P < InputFiles[I]->nb_programs; ++P) {
+      const AVProgram* Program = InputFiles[I]->programs[P];
+      if (Program->id != ProgramId) continue;
+      const int Source = FreeSourceOfProgram(I, *Program, AType);
+      if (Source >= 0) return Source;
     }
+  return -1;
+}
+
+int TCustomFFmpeg::FreeSourceOfProgram(int AFileIndex, const AVProgram& AProgram, AVMediaType AType) const {
+  const TRunTables& R = *RunTables;
+  for (unsigned K = 0; K < AProgram.nb_stream_indexes; ++K) {
+    const int Candidate = R.Files[AFileIndex].IstIndex + static_cast<int>(AProgram.stream_index[K]);
+    if (R.InputStreams[Candidate]->Discard && TypeOf(R.InputStreams[Candidate]->St) == AType) return Candidate;
+  }
+  return -1;
+}
+
+// The first input stream of the type that no output takes yet; several outputs may
+// share one input: failing that, the last one of the type. -1 when there is none.
+int TCustomFFmpeg::FreeSource(AVMediaType AType) const {
+  const TRunTables& R = *RunTables;
+  for (size_t I = 0; I < R.InputStreams.size(); ++I)
+    if (R.InputStreams[I]->Discard && TypeOf(R.InputStreams[I]->St) == AType) return static_cast<int>(I);
+  for (size_t I = R.InputStreams.size(); I-- > 0;)
+    if (TypeOf(R.InputStreams[I]->St) == AType) return static_cast<int>(I);
+  return -1;
+}
+
+// The output's layout goes to the log before a mapping failure is raised.
+void TCustomFFmpeg::FailMapping(const OutputStream& AOst, const std::string& AMessage) {
+  av::av_dump_format(OutputFiles[AOst.FileIndex].get(), AOst.FileIndex, OutputFiles[AOst.FileIndex]->url, 1);
+  Fail(AMessage);
+}
+
+void TCustomFFmpeg::LogStreamMapping() {
+  if (Verbose < 0 || !OnLogHandler) return;
+  Log(1, "Stream mapping:");
+  for (const auto& Ost : RunTables->OutputStreams) {
+    const InputStream& Ist = *RunTables->InputStreams[Ost->SourceIndex];
+    Log(1, FormatText("  Stream #%d.%d -> #%d.%d", Ist.FileIndex, Ist.Index, Ost->FileIndex, Ost->Index));
+    if (Ost->SyncIst != &Ist) Log(1, FormatText(" [sync #%d.%d]", Ost->SyncIst->FileIndex, Ost->SyncIst->Index));
   }
 }
 

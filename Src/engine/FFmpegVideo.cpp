@@ -11,8 +11,6 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
-
 constexpr AVRational Milliseconds{1, 1000};
 
 int CeilShift(int AValue, int AShift) { return -((-AValue) >> AShift); }
@@ -161,126 +159,174 @@ int DeinterlacePicture(const TPictureView& ATarget, const TPictureView& ASource)
 // Video output
 
 void TCustomFFmpeg::DoVideoOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst, AVFrame* APicture) {
-  // With a filter graph the picture (none: the end of input) goes in first, and each
-  // picture the graph gives comes out here, at its own time.
-  if (AOst.FilterGraph && APicture != AOst.FilteredPicture.get()) {
-    if (!APicture)
-      CloseFilters(AOst);
-    else if (!FeedFilters(AOst, AIst, APicture))
-      Fail("Error while feeding the filter graph");
-    const int64_t InputPts = AIst.Pts;
-    while (GetFilteredVideoPic(AOst.OutputVideoFilter, AOst.FilteredPicture.get(), AIst.Pts) > 0)
-      DoVideoOut(AOutput, AOst, AIst, AOst.FilteredPicture.get());
-    av::av_frame_unref(AOst.FilteredPicture.get());
-    AIst.Pts = InputPts;
-    return;
-  }
-  AVCodecContext* Enc = AOst.Encoder;
-  const double Tb = av_q2d(Enc->time_base);
-  const double Ipts = static_cast<double>(AOst.SyncIst->Pts - StartTime) / 1000000.0;
-
-  // How many output frames this picture becomes.
-  int NbFrames = 1;
-  const bool Synchronise = VideoSyncMethod > 0 || (VideoSyncMethod < 0 && Tb > 0.001);
-  if (Synchronise) {
-    const double VDelta = Ipts / Tb - static_cast<double>(AOst.SyncOpts);
-    if (VDelta < -1.1)
-      NbFrames = 0;
-    else if (VideoSyncMethod == 2)
-      AOst.SyncOpts = std::llround(Ipts / Tb);
-    else if (VDelta > 1.1)
-      NbFrames = static_cast<int>(std::min<double>(std::llround(VDelta), INT_MAX));
-    if (NbFrames == 0) {
-      ++FramesDrop;
-      if (Verbose > 2) Log(1, "*** drop!");
-    } else if (NbFrames > 1) {
-      FramesDup += NbFrames - 1;  // the copies beyond the picture itself
-      if (Verbose > 2) Log(1, FormatText("*** %d dup!", NbFrames - 1));
-    }
-  } else {
-    AOst.SyncOpts = std::llround(Ipts / Tb);
-  }
-  NbFrames = std::min(NbFrames, MaxFrames[AVMEDIA_TYPE_VIDEO] - AOst.FrameNumber);
+  if (AOst.FilterGraph && APicture != AOst.FilteredPicture.get())
+    return PassThroughFilters(AOutput, AOst, AIst, APicture);
+  const int NbFrames = std::min(SyncedFrameCount(AOst), MaxFrames[AVMEDIA_TYPE_VIDEO] - AOst.FrameNumber);
   if (NbFrames <= 0) return;
-
-  auto Skip = [&](const char* AMessage) {
-    if (ExitOnError) Fail(AMessage);
-    Log(0, AMessage);
-  };
-
-  // The input window.
   TPictureView Formatted = ViewOfFrame(APicture);
-  if (!FiltersActive && AOst.VideoCrop &&
-      !MakeWindow(ViewOfFrame(APicture), AOst.TopBand, AOst.LeftBand, APicture->width - AOst.LeftBand - AOst.RightBand,
-                  APicture->height - AOst.TopBand - AOst.BottomBand, Formatted))
-    return Skip("error cropping picture");
-
-  // The encoder's picture: the input as it is, or the temporary picture that the scaler
-  // or the copy fills inside its padding. A picture whose size or format is not what
-  // the set-up saw is scaled all the same.
-  const int InnerWidth = Enc->width - AOst.PadLeft - AOst.PadRight;
-  const int InnerHeight = Enc->height - AOst.PadTop - AOst.PadBottom;
-  const bool Scale = !FiltersActive && (AOst.VideoResample || Formatted.Width != InnerWidth ||
-                                        Formatted.Height != InnerHeight || Formatted.Format != Enc->pix_fmt);
+  if (!CropPicture(AOst, APicture, Formatted)) return;
   AVFrame* Work = AOst.EncoderFrame.get();
-  av::av_frame_unref(Work);
-  if (Scale || AOst.VideoPad) {
-    if (AOst.VideoPad && !CanFillBorder(Enc->pix_fmt)) return Skip("error padding picture");
-    // A buffer the encoder may still read is never written again: take a new one.
-    if (!AOst.PictTmp || !av::av_frame_is_writable(AOst.PictTmp.get())) {
-      TFramePtr Fresh(av::av_frame_alloc());
-      if (!Fresh) Fail("Cannot allocate temp picture, check pix fmt");
-      Fresh->format = Enc->pix_fmt;
-      Fresh->width = Enc->width;
-      Fresh->height = Enc->height;
-      if (av::av_frame_get_buffer(Fresh.get(), 0) < 0) Fail("Cannot allocate temp picture, check pix fmt");
-      AOst.PictTmp = std::move(Fresh);
-    }
-    const TPictureView Target = ViewOfFrame(AOst.PictTmp.get());
-    TPictureView Inner = Target;
-    if (AOst.VideoPad && !MakeWindow(Target, AOst.PadTop, AOst.PadLeft, InnerWidth, InnerHeight, Inner))
-      return Skip("error padding picture");
-    if (Scale) {
-      AOst.ImgResampleCtx.reset(av::sws_getCachedContext(AOst.ImgResampleCtx.release(), Formatted.Width,
-                                                         Formatted.Height, Formatted.Format, InnerWidth, InnerHeight,
-                                                         Enc->pix_fmt, SwsFlags, nullptr, nullptr, nullptr));
-      if (!AOst.ImgResampleCtx) Fail("Cannot get resampling context");
-      av::sws_scale(AOst.ImgResampleCtx.get(), Formatted.Data, Formatted.Lines, 0, Formatted.Height, Inner.Data,
-                    Inner.Lines);
-    } else {
-      // Only a filter graph could hand over a picture that does not fit its place.
-      if (Formatted.Width != InnerWidth || Formatted.Height != InnerHeight || Formatted.Format != Enc->pix_fmt)
-        return Skip("error padding picture");
-      av::av_image_copy(Inner.Data, Inner.Lines, const_cast<const uint8_t**>(Formatted.Data), Formatted.Lines,
-                        Enc->pix_fmt, InnerWidth, InnerHeight);
-    }
-    if (AOst.VideoPad) FillBorder(Target, AOst.PadTop, AOst.PadBottom, AOst.PadLeft, AOst.PadRight, PadColor);
-    if (av::av_frame_ref(Work, AOst.PictTmp.get()) < 0) Fail("av_malloc fail");
-    av::av_frame_copy_props(Work, APicture);
-  } else {
-    if (av::av_frame_ref(Work, APicture) < 0) Fail("av_malloc fail");
-    for (int P = 0; P < 4; ++P) Work->data[P] = Formatted.Data[P];
-    Work->width = Formatted.Width;
-    Work->height = Formatted.Height;
-  }
+  if (!FitPicture(AOst, APicture, Formatted, Work)) return;
+  SetEncoderPictureProps(AOst, AIst, APicture, Work);
+  EncodePicture(AOst, Work, NbFrames);
+}
 
-  Work->interlaced_frame = APicture->interlaced_frame;
+// With a filter graph the picture (none: the end of input) goes in first, and each
+// picture the graph gives comes out through DoVideoOut, at its own time.
+void TCustomFFmpeg::PassThroughFilters(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst,
+                                       AVFrame* APicture) {
+  if (!APicture)
+    CloseFilters(AOst);
+  else if (!FeedFilters(AOst, AIst, APicture))
+    Fail("Error while feeding the filter graph");
+  const int64_t InputPts = AIst.Pts;
+  while (GetFilteredVideoPic(AOst.OutputVideoFilter, AOst.FilteredPicture.get(), AIst.Pts) > 0)
+    DoVideoOut(AOutput, AOst, AIst, AOst.FilteredPicture.get());
+  av::av_frame_unref(AOst.FilteredPicture.get());
+  AIst.Pts = InputPts;
+}
+
+// How many output frames the picture becomes: none when the output is ahead of the
+// input clock, copies when it is behind; counted as drops and dups.
+int TCustomFFmpeg::SyncedFrameCount(OutputStream& AOst) {
+  const double Tb = av_q2d(AOst.Encoder->time_base);
+  const double Ipts = static_cast<double>(AOst.SyncIst->Pts - StartTime) / 1000000.0;
+  const bool Synchronise = VideoSyncMethod > 0 || (VideoSyncMethod < 0 && Tb > 0.001);
+  if (!Synchronise) {
+    AOst.SyncOpts = std::llround(Ipts / Tb);
+    return 1;
+  }
+  int NbFrames = 1;
+  const double VDelta = Ipts / Tb - static_cast<double>(AOst.SyncOpts);
+  if (VDelta < -1.1)
+    NbFrames = 0;
+  else if (VideoSyncMethod == 2)
+    AOst.SyncOpts = std::llround(Ipts / Tb);
+  else if (VDelta > 1.1)
+    NbFrames = static_cast<int>(std::min<double>(std::llround(VDelta), INT_MAX));
+  if (NbFrames == 0) {
+    ++FramesDrop;
+    if (Verbose > 2) Log(1, "*** drop!");
+  } else if (NbFrames > 1) {
+    FramesDup += NbFrames - 1;  // the copies beyond the picture itself
+    if (Verbose > 2) Log(1, FormatText("*** %d dup!", NbFrames - 1));
+  }
+  return NbFrames;
+}
+
+void TCustomFFmpeg::SkipOutput(const char* AMessage) {
+  if (ExitOnError) Fail(AMessage);
+  Log(0, AMessage);
+}
+
+// The input window; AFormatted is the whole picture when there is no crop.
+bool TCustomFFmpeg::CropPicture(const OutputStream& AOst, const AVFrame* APicture, TPictureView& AFormatted) {
+  if (FiltersActive || !AOst.VideoCrop) return true;
+  if (MakeWindow(ViewOfFrame(APicture), AOst.TopBand, AOst.LeftBand, APicture->width - AOst.LeftBand - AOst.RightBand,
+                 APicture->height - AOst.TopBand - AOst.BottomBand, AFormatted))
+    return true;
+  SkipOutput("error cropping picture");
+  return false;
+}
+
+// The encoder's picture in AWork: the input as it is, or the temporary picture that the
+// scaler or the copy fills inside its padding. A picture whose size or format is not
+// what the set-up saw is scaled all the same.
+bool TCustomFFmpeg::FitPicture(OutputStream& AOst, const AVFrame* APicture, const TPictureView& AFormatted,
+                               AVFrame* AWork) {
+  const AVCodecContext* Enc = AOst.Encoder;
+  const bool Scale = !FiltersActive && (AOst.VideoResample || AFormatted.Width != InnerWidth(AOst) ||
+                                        AFormatted.Height != InnerHeight(AOst) || AFormatted.Format != Enc->pix_fmt);
+  av::av_frame_unref(AWork);
+  if (!Scale && !AOst.VideoPad) {
+    if (av::av_frame_ref(AWork, APicture) < 0) Fail("av_malloc fail");
+    for (int P = 0; P < 4; ++P) AWork->data[P] = AFormatted.Data[P];
+    AWork->width = AFormatted.Width;
+    AWork->height = AFormatted.Height;
+    return true;
+  }
+  if (AOst.VideoPad && !CanFillBorder(Enc->pix_fmt)) {
+    SkipOutput("error padding picture");
+    return false;
+  }
+  MakeTempPictureWritable(AOst);
+  if (!DrawTempPicture(AOst, AFormatted, Scale)) return false;
+  if (av::av_frame_ref(AWork, AOst.PictTmp.get()) < 0) Fail("av_malloc fail");
+  av::av_frame_copy_props(AWork, APicture);
+  return true;
+}
+
+int TCustomFFmpeg::InnerWidth(const OutputStream& AOst) { return AOst.Encoder->width - AOst.PadLeft - AOst.PadRight; }
+
+int TCustomFFmpeg::InnerHeight(const OutputStream& AOst) {
+  return AOst.Encoder->height - AOst.PadTop - AOst.PadBottom;
+}
+
+// A buffer the encoder may still read is never written again: take a new one.
+void TCustomFFmpeg::MakeTempPictureWritable(OutputStream& AOst) {
+  if (AOst.PictTmp && av::av_frame_is_writable(AOst.PictTmp.get())) return;
+  const AVCodecContext* Enc = AOst.Encoder;
+  TFramePtr Fresh(av::av_frame_alloc());
+  if (!Fresh) Fail("Cannot allocate temp picture, check pix fmt");
+  Fresh->format = Enc->pix_fmt;
+  Fresh->width = Enc->width;
+  Fresh->height = Enc->height;
+  if (av::av_frame_get_buffer(Fresh.get(), 0) < 0) Fail("Cannot allocate temp picture, check pix fmt");
+  AOst.PictTmp = std::move(Fresh);
+}
+
+// The picture scaled or copied into the inner area of the temporary picture, and
+// the border around it.
+bool TCustomFFmpeg::DrawTempPicture(OutputStream& AOst, const TPictureView& AFormatted, bool AScale) {
+  const AVCodecContext* Enc = AOst.Encoder;
+  const int Width = InnerWidth(AOst), Height = InnerHeight(AOst);
+  const TPictureView Target = ViewOfFrame(AOst.PictTmp.get());
+  TPictureView Inner = Target;
+  if (AOst.VideoPad && !MakeWindow(Target, AOst.PadTop, AOst.PadLeft, Width, Height, Inner)) {
+    SkipOutput("error padding picture");
+    return false;
+  }
+  if (AScale) {
+    AOst.ImgResampleCtx.reset(av::sws_getCachedContext(AOst.ImgResampleCtx.release(), AFormatted.Width,
+                                                       AFormatted.Height, AFormatted.Format, Width, Height,
+                                                       Enc->pix_fmt, SwsFlags, nullptr, nullptr, nullptr));
+    if (!AOst.ImgResampleCtx) Fail("Cannot get resampling context");
+    av::sws_scale(AOst.ImgResampleCtx.get(), AFormatted.Data, AFormatted.Lines, 0, AFormatted.Height, Inner.Data,
+                  Inner.Lines);
+  } else {
+    // Only a filter graph could hand over a picture that does not fit its place.
+    if (AFormatted.Width != Width || AFormatted.Height != Height || AFormatted.Format != Enc->pix_fmt) {
+      SkipOutput("error padding picture");
+      return false;
+    }
+    av::av_image_copy(Inner.Data, Inner.Lines, const_cast<const uint8_t**>(AFormatted.Data), AFormatted.Lines,
+                      Enc->pix_fmt, Width, Height);
+  }
+  if (AOst.VideoPad) FillBorder(Target, AOst.PadTop, AOst.PadBottom, AOst.PadLeft, AOst.PadRight, PadColor);
+  return true;
+}
+
+void TCustomFFmpeg::SetEncoderPictureProps(const OutputStream& AOst, const InputStream& AIst,
+                                           const AVFrame* APicture, AVFrame* AWork) {
+  AWork->interlaced_frame = APicture->interlaced_frame;
   const AVCodecContext* VideoOpts = CodecOpts[AVMEDIA_TYPE_VIDEO].get();
   if (VideoOpts && (VideoOpts->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)))
-    Work->top_field_first = TopFieldFirst == -1 ? APicture->top_field_first : TopFieldFirst;
-  Work->quality = static_cast<int>(std::lround(SameQuality ? AIst.Quality : AOst.Setup->Quality));
+    AWork->top_field_first = TopFieldFirst == -1 ? APicture->top_field_first : TopFieldFirst;
+  AWork->quality = static_cast<int>(std::lround(SameQuality ? AIst.Quality : AOst.Setup->Quality));
   // The decoder's picture types would force the encoder's.
-  if (MeThreshold == 0) Work->pict_type = AV_PICTURE_TYPE_NONE;
-  Work->key_frame = 0;
+  if (MeThreshold == 0) AWork->pict_type = AV_PICTURE_TYPE_NONE;
+  AWork->key_frame = 0;
+}
 
-  for (int I = 0; I < NbFrames && !StopRequested; ++I) {
-    Work->pts = AOst.SyncOpts;
+void TCustomFFmpeg::EncodePicture(OutputStream& AOst, AVFrame* AWork, int ANbFrames) {
+  for (int I = 0; I < ANbFrames && !StopRequested; ++I) {
+    AWork->pts = AOst.SyncOpts;
     ++AOst.SyncOpts;
     ++AOst.FrameNumber;
-    if (av::avcodec_send_frame(Enc, Work) < 0) Fail("Video encoding failed");
+    if (av::avcodec_send_frame(AOst.Encoder, AWork) < 0) Fail("Video encoding failed");
     DrainVideoEncoder(AOst, false);
   }
-  av::av_frame_unref(Work);
+  av::av_frame_unref(AWork);
 }
 
 void TCustomFFmpeg::DrainVideoEncoder(OutputStream& AOst, bool AEndOfInput) {
@@ -316,11 +362,7 @@ void TCustomFFmpeg::WriteVideoPacket(OutputStream& AOst, AVPacket* APacket) {
 
 void TCustomFFmpeg::DoSubtitleOut(AVFormatContext* AOutput, OutputStream& AOst, InputStream& AIst,
                                   AVSubtitle* ASubtitle, int64_t APts) {
-  auto Skip = [&](const char* AMessage) {
-    if (ExitOnError) Fail(AMessage);
-    Log(0, AMessage);
-  };
-  if (APts == NoPtsValue) return Skip("Subtitle packets must have a pts");
+  if (APts == NoPtsValue) return SkipOutput("Subtitle packets must have a pts");
   constexpr int SubtitleOutSize = 65536;
   TAVMemPtr<uint8_t>& SubtitleOut = RunTables->SubtitleOut;
   if (!SubtitleOut) {
@@ -344,7 +386,7 @@ void TCustomFFmpeg::DoSubtitleOut(AVFormatContext* AOutput, OutputStream& AOst, 
     AVSubtitle Shown = Timed;
     if (I == 1) Shown.num_rects = 0;
     const int Ret = av::avcodec_encode_subtitle(Enc, SubtitleOut.get(), SubtitleOutSize, &Shown);
-    if (Ret < 0) return Skip("Subtitle encoding failed");
+    if (Ret < 0) return SkipOutput("Subtitle encoding failed");
     if (Ret == 0) continue;
     AVPacket* Packet = AOst.EncodedPacket.get();
     av::av_packet_unref(Packet);

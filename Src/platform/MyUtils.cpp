@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <vector>
 
@@ -37,6 +38,39 @@ std::string Trim(const std::string& AText) {
   while (First < Last && static_cast<unsigned char>(AText[First]) <= ' ') ++First;
   while (Last > First && static_cast<unsigned char>(AText[Last - 1]) <= ' ') --Last;
   return AText.substr(First, Last - First);
+}
+
+namespace {
+
+template <typename T>
+bool ParseIntegerOf(std::string_view AText, T& AValue) {
+  const char* First = AText.data();
+  const char* Last = First + AText.size();
+  // from_chars takes a minus sign but no plus sign.
+  if (First != Last && *First == '+') {
+    ++First;
+    if (First != Last && *First == '-') return false;
+  }
+  T Value = 0;
+  const auto [End, Error] = std::from_chars(First, Last, Value);
+  if (First == Last || Error != std::errc() || End != Last) return false;
+  AValue = Value;
+  return true;
+}
+
+}  // namespace
+
+bool ParseInteger(std::string_view AText, int32_t& AValue) { return ParseIntegerOf(AText, AValue); }
+bool ParseInteger(std::string_view AText, int64_t& AValue) { return ParseIntegerOf(AText, AValue); }
+
+std::string_view LeadingInteger(std::string_view AText) {
+  size_t First = 0;
+  while (First < AText.size() && std::isspace(static_cast<unsigned char>(AText[First]))) ++First;
+  size_t Last = First;
+  if (Last < AText.size() && (AText[Last] == '+' || AText[Last] == '-')) ++Last;
+  const size_t Digits = Last;
+  while (Last < AText.size() && AText[Last] >= '0' && AText[Last] <= '9') ++Last;
+  return Last == Digits ? AText.substr(0, 0) : AText.substr(First, Last - First);
 }
 
 std::string UpperCase(std::string AText) {

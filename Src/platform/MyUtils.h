@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Returns the text of ASource up to the first ASeparator (all of it when there is
 // none). With ARemove, that part and the separator are taken out of ASource.
@@ -16,6 +17,16 @@ bool DirectoryExists(const std::string& AFolder);
 
 // Removes blanks and control characters at both ends.
 std::string Trim(const std::string& AText);
+
+// The whole of AText as a decimal integer: an optional "+" or "-", then digits only,
+// nothing before or after, within the range of the type. AValue changes only on
+// success. Callers build their own rules (blanks, defaults, ranges) on this.
+bool ParseInteger(std::string_view AText, int32_t& AValue);
+bool ParseInteger(std::string_view AText, int64_t& AValue);
+// The integer text at the front of AText as C's strtol finds it: after blanks, a sign
+// and digits, for ParseInteger to read. Empty, at the start of AText, when no digit
+// follows.
+std::string_view LeadingInteger(std::string_view AText);
 
 // ASCII case folding; the texts it is used on are option names and paths.
 std::string UpperCase(std::string AText);

@@ -1,14 +1,14 @@
 #include "ConvertArgs.h"
 
-#include <charconv>
 #include <thread>
+
+#include "MyUtils.h"
 
 namespace {
 
+// A whole decimal number from ALow to AHigh, written without a plus sign.
 bool ReadInt(const std::string& AText, int ALow, int AHigh, int& AValue) {
-  const char* End = AText.data() + AText.size();
-  auto [Ptr, Error] = std::from_chars(AText.data(), End, AValue);
-  return Error == std::errc() && Ptr == End && AValue >= ALow && AValue <= AHigh;
+  return (AText.empty() || AText[0] != '+') && ParseInteger(AText, AValue) && AValue >= ALow && AValue <= AHigh;
 }
 
 bool ReadLogLevel(const std::string& AText, TLogLevel& ALevel) {

@@ -102,7 +102,8 @@ std::string FirstOf(const TAVProbe& AProbe, std::initializer_list<const char*> A
 }
 
 int32_t LeadingNumber(const std::string& AText) {
-  const long Value = std::strtol(AText.c_str(), nullptr, 10);
+  int64_t Value = -1;
+  ParseInteger(LeadingInteger(AText), Value);
   return Value > 0 && Value < 100000 ? static_cast<int32_t>(Value) : -1;
 }
 

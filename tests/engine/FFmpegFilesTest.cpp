@@ -229,6 +229,44 @@ TEST_F(FFmpegFiles, VideoStreamSettings) {
   EXPECT_EQ(Engine.VideoCodecName, "") << "used up by the stream";
 }
 
+TEST_F(FFmpegFiles, RateControlOverrideTexts) {
+  struct TCase {
+    const char* Text;
+    bool Ok;
+    int Count;    // overrides
+    int LastEnd;  // end frame of the last one
+    int LastQ;    // qscale of the last one
+  } Cases[] = {
+      {"0,100,5", true, 1, 100, 5},
+      {" 0, 100, 5", true, 1, 100, 5},     // blanks before each number
+      {"0,100,", true, 1, 100, 0},         // no q reads as 0
+      {"0,1,2x/3,4,6", true, 2, 4, 6},     // what follows q up to the next "/" is ignored
+      {"0,100,-50/", false, 0, 0, 0},      // an empty override after the "/"
+      {"x,1,2", false, 0, 0, 0},
+      {"0 ,1,2", false, 0, 0, 0},
+      {"0,100", false, 0, 0, 0},           // the comma before q is needed
+      {"4294967296,1,2", false, 0, 0, 0},  // out of range, not wrapped to 0
+      {"0,1,4294967297", false, 0, 0, 0},
+  };
+  Engine.FrameWidth = 352;
+  Engine.FrameHeight = 288;
+  int N = 0;
+  for (const TCase& C : Cases) {
+    Engine.SetVideoCodec("mpeg1video");
+    Engine.SetRcOverride(C.Text);
+    const bool Added = Engine.AddOutputFile(Dir.File("rc" + std::to_string(N++) + ".mpg"));
+    ASSERT_EQ(Added, C.Ok) << C.Text << ": " << Engine.LastError;
+    if (!Added) {
+      EXPECT_EQ(Engine.LastError, "new_video_stream fail: error parsing rc_override") << C.Text;
+      continue;
+    }
+    const AVCodecContext* Enc = Engine.OutputCodecs[Engine.OutputFileCount - 1][0].Codec.get();
+    ASSERT_EQ(Enc->rc_override_count, C.Count) << C.Text;
+    EXPECT_EQ(Enc->rc_override[C.Count - 1].end_frame, C.LastEnd) << C.Text;
+    EXPECT_EQ(Enc->rc_override[C.Count - 1].qscale, C.LastQ) << C.Text;
+  }
+}
+
 TEST_F(FFmpegFiles, FrameRatePickFromTheEncodersList) {
   struct TCase {
     const char* Asked;

@@ -269,6 +269,22 @@ TEST_F(FFmpegOptions, MatrixParsing) {
   EXPECT_EQ(Engine.InterMatrix.get()[1], 7);
 }
 
+TEST_F(FFmpegOptions, MatrixCoefficientsAfterBlanksAndInRange) {
+  std::string Spaced;
+  for (int I = 1; I <= 64; ++I) Spaced += (I > 1 ? ", " : " ") + std::to_string(I);
+  Engine.SetIntraMatrix(Spaced);
+  for (int I = 0; I < 64; ++I) EXPECT_EQ(Engine.IntraMatrix.get()[I], I + 1) << "blanks before a coefficient, " << I;
+  std::string Rest;
+  for (int I = 1; I < 64; ++I) Rest += ",16";
+  Engine.SetIntraMatrix("65535" + Rest);
+  EXPECT_EQ(Engine.IntraMatrix.get()[0], 65535);
+  // A coefficient that does not fit is refused rather than wrapped.
+  for (const std::string First : {"-1", "65536", "99999999999999999999"})
+    EXPECT_EQ(FailureOf([&] { Engine.SetIntraMatrix(First + Rest); }),
+              "Coefficient out of range in matrix \"" + First + Rest + "\" at coeff 0")
+        << First;
+}
+
 TEST_F(FFmpegOptions, PadColours) {
   struct TCase {
     uint32_t Rgb;
