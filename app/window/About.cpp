@@ -49,13 +49,13 @@ QPixmap MakeBanner(const QSize& ASize, qreal ADevicePixelRatio, const QString& A
   Title.setPixelSize(std::max(12, static_cast<int>(Area.height() * 0.42)));
   P.setFont(Title);
   P.setPen(Qt::white);
-  const QRectF Text = Area.adjusted(Area.height() * 0.3, 0, 0, -Area.height() * 0.25);
+  const QRectF Text = Area.adjusted(Area.height() * 0.3, 0, 0, -Area.height() * 0.38);
   P.drawText(Text, Qt::AlignLeft | Qt::AlignVCenter, ProductTitle);
   QFont Small = P.font();
   Small.setBold(false);
   Small.setPixelSize(std::max(9, static_cast<int>(Area.height() * 0.16)));
   P.setFont(Small);
-  P.drawText(Area.adjusted(Area.height() * 0.3, Area.height() * 0.55, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+  P.drawText(Area.adjusted(Area.height() * 0.3, Area.height() * 0.62, 0, 0), Qt::AlignLeft | Qt::AlignTop,
              ASubtitle);
   return Picture;
 }

@@ -180,6 +180,7 @@ QWidget* TfrmMain::BuildTopRow() {
   selFormat->addItem(Mp3FormatText);
   selFormat->setCurrentIndex(0);
   selFormat->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  selFormat->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   auto* BitrateLabel = new QLabel("Bit rate:", Row);
   selBitrate = new QComboBox(Row);
   selBitrate->setObjectName("selBitrate");
@@ -191,16 +192,17 @@ QWidget* TfrmMain::BuildTopRow() {
   lnkWebsite = Link("Website", "lnkWebsite", Row);
   connect(lnkMore, &QLabel::linkActivated, this, &TfrmMain::ShowProducts);
   connect(lnkWebsite, &QLabel::linkActivated, this, &TfrmMain::OpenDocumentation);
-  auto* Links = new QHBoxLayout();
-  Links->addWidget(lnkMore);
-  Links->addStretch(1);
-  Links->addWidget(lnkWebsite);
-  Links->addStretch(1);
+  auto* Second = new QHBoxLayout();
+  Second->addWidget(selBitrate);
+  Second->addSpacing(16);
+  Second->addWidget(lnkMore);
+  Second->addStretch(1);
+  Second->addWidget(lnkWebsite);
+  Second->addStretch(1);
   Grid->addWidget(StaticText1, 0, 0);
   Grid->addWidget(selFormat, 0, 1);
-  Grid->addWidget(BitrateLabel, 0, 2);
-  Grid->addWidget(selBitrate, 0, 3);
-  Grid->addLayout(Links, 1, 1, 1, 3);
+  Grid->addWidget(BitrateLabel, 1, 0);
+  Grid->addLayout(Second, 1, 1);
   Grid->setColumnStretch(1, 1);
   Layout->addLayout(Grid, 1);
   return Row;
@@ -550,7 +552,9 @@ void TfrmMain::ReportBatchEnd(bool ACancelled, int ADone, int AFailed) {
   QString Suffix = ACancelled ? " [Job Canceled]" : " [Done]";
   if (!ACancelled && AFailed > 0) Suffix = QString(" [Done, %1 failed]").arg(AFailed);
   SetCaption(Suffix);
-  pbOverall->setValue(ACancelled ? pbOverall->value() : 1000);
+  // Stopped files count as ended in the batch's audio; the bar shows what was converted.
+  const int Files = std::max(ADone + AFailed, FModel->Count());
+  pbOverall->setValue(ACancelled ? (Files > 0 ? ADone * 1000 / Files : 0) : 1000);
   lblTimeLeft->setText(QString("%1 converted, %2 failed").arg(ADone).arg(AFailed));
   btnOpenOutput->setVisible(ADone > 0 && !FLastOutputFolder.isEmpty());
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QElapsedTimer>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -59,7 +60,18 @@ bool Shoot(QWidget& AWindow, const QString& AFileName) {
   QPixmap Picture;
   if (QScreen* Screen = AWindow.screen()) Picture = Screen->grabWindow(0).copy(AWindow.frameGeometry());
   if (Picture.isNull() || Picture.size().isEmpty()) Picture = AWindow.grab();
-  const bool Saved = Picture.save(AFileName, "PNG");
+  // The virtual display has no window manager to draw the caption: a strip above
+  // the picture shows it.
+  const int Strip = AWindow.fontMetrics().height() + 10;
+  QImage Shot(Picture.width(), Picture.height() + Strip, QImage::Format_RGB32);
+  Shot.fill(QColor(0x2b, 0x2b, 0x2b));
+  {
+    QPainter P(&Shot);
+    P.setPen(Qt::white);
+    P.drawText(QRect(8, 0, Shot.width() - 16, Strip), Qt::AlignVCenter | Qt::AlignLeft, AWindow.windowTitle());
+    P.drawPixmap(0, Strip, Picture);
+  }
+  const bool Saved = Shot.save(AFileName, "PNG");
   std::printf("%s %s\n", Saved ? "wrote" : "could not write", qPrintable(AFileName));
   return Saved;
 }
