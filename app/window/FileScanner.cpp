@@ -121,6 +121,8 @@ void TFileScanner::PostFinished(quint64 AGeneration) {
 
 void TFileScanner::CheckOne(const QString& AFile, QStringList& ABatch) {
   ++FChecked;
+  // A pipe or a device named by hand could block the probe for good.
+  if (!QFileInfo(AFile).isFile()) return;
   TAVProbe Probe;
   Probe.Enable();
   // Only files a conversion can make sound from are listed.
