@@ -7,6 +7,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   libavcodec-dev libavformat-dev libavutil-dev
   libswscale-dev libswresample-dev libavfilter-dev
+  qt6-base-dev
 )
 
 missing=()
