@@ -13,6 +13,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A sanitizer build runs every instruction several times slower; the window's share of
+// the work grows with it, so its bound does too.
+#ifdef PEMMET_SANITIZED
+constexpr qint64 MaxGapMs = 400;
+#else
+constexpr qint64 MaxGapMs = 100;
+#endif
+
 // Ten thousand files: the window's own loop keeps answering while they are checked,
 // and every one of them is listed.
 TEST_F(WindowTest, TenThousandFilesKeepTheWindowAnswering) {
@@ -40,7 +48,7 @@ TEST_F(WindowTest, TenThousandFilesKeepTheWindowAnswering) {
   EXPECT_EQ(Caption(), "Pemmet [Ready]");
   std::printf("longest gap between ticks: %lld ms over %lld ms\n", static_cast<long long>(LongestGap),
               static_cast<long long>(Clock.elapsed()));
-  EXPECT_LT(LongestGap, 100) << "ms between two ticks of the window's loop, over " << Clock.elapsed() << " ms";
+  EXPECT_LT(LongestGap, MaxGapMs) << "ms between two ticks of the window's loop, over " << Clock.elapsed() << " ms";
 }
 
 }  // namespace
