@@ -59,13 +59,10 @@ void SleepMs(int64_t Milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
 }
 
-void KeepFreedMemoryForReuse() {
-  // Below 4 MiB a block comes from the heap, where it can be reused, and a heap's free
-  // top is returned beyond 8 MiB: enough for one file's buffers, while a heap per
-  // thread keeping 64 MiB (as the adaptive choice may reach) would triple a batch's
-  // peak memory.
-  mallopt(M_MMAP_THRESHOLD, 4 << 20);
-  mallopt(M_TRIM_THRESHOLD, 8 << 20);
+void KeepHeapsCompact() {
+  // A fixed threshold also ends glibc's adaptive one, which climbs to 32 MiB once large
+  // blocks have been freed and then serves them from the heaps.
+  mallopt(M_MMAP_THRESHOLD, 128 << 10);
 }
 
 TThread::TThread() {

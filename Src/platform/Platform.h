@@ -30,10 +30,11 @@ pid_t CurrentThreadID();
 pid_t MainThreadID();
 void SleepMs(int64_t Milliseconds);
 
-// Lets the allocator keep freed memory for the next use instead of handing it back to
-// the system at once. A batch frees and allocates the same large buffers for every
-// file; given back, each file pays again in page faults for memory it just had.
-void KeepFreedMemoryForReuse();
+// Has the allocator take every large block (128 KiB and more) from the system and give
+// it back when freed. A batch allocates one file's large buffers among the small
+// records it keeps for the whole batch; served from the heaps, those buffers leave
+// holes the next file's do not fit, and the heaps grow with the batch.
+void KeepHeapsCompact();
 
 // A worker thread that starts suspended: the system thread exists from construction
 // on (so ThreadID is known), but Execute runs only after the first Resume.

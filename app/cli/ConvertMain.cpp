@@ -90,7 +90,7 @@ void RaiseOpenFileLimit() {
 
 int main(int argc, char** argv) {
   RaiseOpenFileLimit();
-  Platform::KeepFreedMemoryForReuse();
+  Platform::KeepHeapsCompact();
   TConvertArgs Args;
   std::string Error;
   if (!ParseConvertArgs(std::vector<std::string>(argv + 1, argv + argc), Args, Error)) {

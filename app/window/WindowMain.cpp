@@ -23,7 +23,7 @@ void Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Platform::KeepFreedMemoryForReuse();
+  Platform::KeepHeapsCompact();
   QApplication App(argc, argv);
   QApplication::setApplicationName(ProductTitle);
   QApplication::setApplicationDisplayName(ProductTitle);
