@@ -80,16 +80,6 @@ std::vector<TInput> MakeInputs(const TBenchFolder& AFolder, double ASeconds) {
   return Inputs;
 }
 
-// The MP3 files of a folder, by name.
-std::vector<std::string> Mp3FilesIn(const std::string& AFolder) {
-  std::vector<std::string> Files;
-  std::error_code Error;
-  for (const fs::directory_entry& Entry : fs::directory_iterator(AFolder, Error))
-    if (Entry.is_regular_file() && Entry.path().extension() == ".mp3") Files.push_back(Entry.path().string());
-  std::sort(Files.begin(), Files.end());
-  return Files;
-}
-
 // A run whose exit status was 0 still fails when it did not leave one non-empty MP3
 // per input: a converter that reports success for nothing written would look fast.
 void CheckOutputs(const std::string& AFolder, TRunMeasure& AMeasure) {

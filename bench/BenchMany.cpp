@@ -74,11 +74,10 @@ std::vector<std::string> LinkBatch(const TBenchFolder& AFolder, const std::strin
   return Files;
 }
 
+// MP3 files with something in them.
 int CountMp3Files(const std::string& AFolder) {
   int Count = 0;
-  std::error_code Error;
-  for (const fs::directory_entry& Entry : fs::directory_iterator(AFolder, Error))
-    Count += Entry.is_regular_file() && Entry.path().extension() == ".mp3" && Entry.file_size() > 0;
+  for (const std::string& File : Mp3FilesIn(AFolder)) Count += FileSizeOf(File) > 0;
   return Count;
 }
 

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -275,4 +276,13 @@ TBenchFolder::~TBenchFolder() {
   if (FKeep) return;
   std::error_code Ignored;
   std::filesystem::remove_all(FPath, Ignored);
+}
+
+std::vector<std::string> Mp3FilesIn(const std::string& AFolder) {
+  std::vector<std::string> Files;
+  std::error_code Error;
+  for (const std::filesystem::directory_entry& Entry : std::filesystem::directory_iterator(AFolder, Error))
+    if (Entry.is_regular_file() && Entry.path().extension() == ".mp3") Files.push_back(Entry.path().string());
+  std::sort(Files.begin(), Files.end());
+  return Files;
 }

@@ -54,6 +54,9 @@ int64_t OwnPeakKiB();
 // needs that many cores cannot be judged then.
 double CoresLent(int AThreads, double ASeconds);
 
+// The MP3 files of a folder, by name.
+std::vector<std::string> Mp3FilesIn(const std::string& AFolder);
+
 // A fresh folder under the system's temporary folder, removed with its contents unless
 // kept.
 class TBenchFolder {

@@ -307,7 +307,7 @@ bool TBatchDriver::OpenFile(TLane& ALane, int32_t AFile) {
   return true;
 }
 
-bool TBatchDriver::StartLane(TLane& ALane) {
+void TBatchDriver::StartLane(TLane& ALane) {
   TRvAVConverter& C = ALane.Converter;
   const int32_t FileIndex = ALane.File;
   const std::string Input = FFiles[FileIndex].Input;
@@ -326,7 +326,7 @@ bool TBatchDriver::StartLane(TLane& ALane) {
       ALane.File = -1;
     }
     EndUnstarted(FileIndex, TFileOutcome::Failed, Message);
-    return false;
+    return;
   }
   {
     std::lock_guard<std::mutex> Guard(FMutex);
@@ -337,7 +337,6 @@ bool TBatchDriver::StartLane(TLane& ALane) {
     ALane.StopSent = false;
   }
   C.StartConversion(FJobs == 0 ? 0 : 1);
-  return true;
 }
 
 void TBatchDriver::StopLanes() {

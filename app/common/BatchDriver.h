@@ -114,7 +114,7 @@ private:
   void OpenWaitingFiles();
   void StopLanes();
   bool OpenFile(TLane& ALane, int32_t AFile);
-  bool StartLane(TLane& ALane);
+  void StartLane(TLane& ALane);
   void KeepOnlySoundOutput(TFileState& AFile);
   void EndUnstarted(int32_t AFile, TFileOutcome AOutcome, const std::string& AMessage);
   void BindEvents(TLane& ALane);
@@ -137,7 +137,6 @@ private:
   size_t FNextFile = 0;  // the first file not yet opened
   TOutputNameReservations FNames;
   std::atomic<bool> FStopRequested{false};
-  bool FStopDone = false;
 
   // FMutex guards the files' progress and outcome, the lanes' states and the totals.
   // Lock order: a component's lock, then this one. The driver's own thread never

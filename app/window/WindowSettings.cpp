@@ -1,16 +1,14 @@
 #include "WindowSettings.h"
 
-#include <cstdlib>
+#include "MyUtils.h"
 
 namespace {
 
 // An integer key; ADefault when it is missing or not a number.
 int ReadInt(const TIniFile& AIni, const char* AKey, int ADefault) {
-  const std::string Text = AIni.ReadString(TSettings::Section, AKey, "");
-  if (Text.empty()) return ADefault;
-  char* End = nullptr;
-  const long Value = std::strtol(Text.c_str(), &End, 10);
-  return (*End == '\0' && Value >= -1 && Value <= 1000000) ? static_cast<int>(Value) : ADefault;
+  int32_t Value = 0;
+  if (!ParseInteger(AIni.ReadString(TSettings::Section, AKey, ""), Value)) return ADefault;
+  return Value >= -1 && Value <= 1000000 ? Value : ADefault;
 }
 
 }  // namespace
