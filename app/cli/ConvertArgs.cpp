@@ -1,7 +1,5 @@
 #include "ConvertArgs.h"
 
-#include <thread>
-
 #include "MyUtils.h"
 
 namespace {
@@ -23,17 +21,6 @@ bool ReadLogLevel(const std::string& AText, TLogLevel& ALevel) {
 }
 
 }  // namespace
-
-TBatchSettings BatchSettingsOf(const TConvertArgs& AArgs) {
-  TBatchSettings Settings;
-  Settings.OutputFolder = AArgs.OutputFolder;
-  Settings.SameFolder = AArgs.SameFolder;
-  Settings.Jobs = AArgs.Jobs;
-  Settings.BitrateKbits = AArgs.BitrateKbits;
-  Settings.ExtraLines = AArgs.ExtraLines;
-  Settings.LogLevel = AArgs.LogLevel;
-  return Settings;
-}
 
 bool ParseConvertArgs(const std::vector<std::string>& AArgs, TConvertArgs& AResult, std::string& AError) {
   AResult = TConvertArgs();
@@ -72,23 +59,23 @@ bool ParseConvertArgs(const std::vector<std::string>& AArgs, TConvertArgs& AResu
     } else if (Name == "--demo") {
       AResult.Demo = true;
     } else if (Name == "--same-folder") {
-      AResult.SameFolder = true;
+      AResult.Batch.SameFolder = true;
     } else if (Name == "-o" || Name == "--output") {
       if (!NeedValue()) return false;
       if (Value.empty()) {
         AError = "the output folder must not be empty";
         return false;
       }
-      AResult.OutputFolder = Value;
+      AResult.Batch.OutputFolder = Value;
     } else if (Name == "-j" || Name == "--jobs") {
       if (!NeedValue()) return false;
-      if (!ReadInt(Value, 0, 64, AResult.Jobs)) {
+      if (!ReadInt(Value, 0, 64, AResult.Batch.Jobs)) {
         AError = "-j takes a number of conversions from 0 to 64, not '" + Value + "'";
         return false;
       }
     } else if (Name == "-b" || Name == "--bitrate") {
       if (!NeedValue()) return false;
-      if (!ReadInt(Value, 8, 320, AResult.BitrateKbits)) {
+      if (!ReadInt(Value, 8, 320, AResult.Batch.BitrateKbits)) {
         AError = "-b takes a bit rate in kbit/s from 8 to 320, not '" + Value + "'";
         return false;
       }
@@ -98,10 +85,10 @@ bool ParseConvertArgs(const std::vector<std::string>& AArgs, TConvertArgs& AResu
         AError = "--opt takes NAME=VALUE, not '" + Value + "'";
         return false;
       }
-      AResult.ExtraLines.push_back(Value);
+      AResult.Batch.ExtraLines.push_back(Value);
     } else if (Name == "--log-level") {
       if (!NeedValue()) return false;
-      if (!ReadLogLevel(Value, AResult.LogLevel)) {
+      if (!ReadLogLevel(Value, AResult.Batch.LogLevel)) {
         AError = "--log-level takes quiet, error, info, debug or all, not '" + Value + "'";
         return false;
       }

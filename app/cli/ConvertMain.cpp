@@ -57,7 +57,7 @@ int RunBatch(TConvertArgs AArgs, const std::string& ADemoFolder) {
     AArgs.Files = {Example};
   }
   TConsoleReporter Reporter(stdout, stderr, isatty(fileno(stdout)));
-  TBatchDriver Batch(BatchSettingsOf(AArgs), Reporter);
+  TBatchDriver Batch(AArgs.Batch, Reporter);
   std::string Error;
   if (!Batch.LoadLibraries(Error) || !Batch.PrepareOutputFolder(Error)) {
     std::fprintf(stderr, "pemmet-convert: %s\n", Error.c_str());

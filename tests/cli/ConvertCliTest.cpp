@@ -35,17 +35,17 @@ TEST(ConvertArgs, OptionsAreReadAndBadOnesRefusedWithAReason) {
                                 "--log-level", "debug", "--same-folder", "a.ogg", "--", "-b.wav"},
                                Args, Error))
       << Error;
-  EXPECT_EQ(Args.OutputFolder, "out");
-  EXPECT_EQ(Args.Jobs, 0);
-  EXPECT_EQ(Args.BitrateKbits, 128);
-  EXPECT_EQ(Args.ExtraLines, (std::vector<std::string>{"ar=22050", "ac=1"}));
-  EXPECT_EQ(Args.LogLevel, llDebug);
-  EXPECT_TRUE(Args.SameFolder);
+  EXPECT_EQ(Args.Batch.OutputFolder, "out");
+  EXPECT_EQ(Args.Batch.Jobs, 0);
+  EXPECT_EQ(Args.Batch.BitrateKbits, 128);
+  EXPECT_EQ(Args.Batch.ExtraLines, (std::vector<std::string>{"ar=22050", "ac=1"}));
+  EXPECT_EQ(Args.Batch.LogLevel, llDebug);
+  EXPECT_TRUE(Args.Batch.SameFolder);
   EXPECT_EQ(Args.Files, (std::vector<std::string>{"a.ogg", "-b.wav"}));
 
   ASSERT_TRUE(ParseConvertArgs({"x.wav"}, Args, Error));
-  EXPECT_EQ(Args.Jobs, -1);
-  EXPECT_EQ(Args.LogLevel, llError);
+  EXPECT_EQ(Args.Batch.Jobs, -1);
+  EXPECT_EQ(Args.Batch.LogLevel, llError);
   EXPECT_TRUE(ParseConvertArgs({"--demo"}, Args, Error));
   EXPECT_TRUE(ParseConvertArgs({"--help"}, Args, Error));
 
