@@ -122,3 +122,11 @@ std::string ExtractFileExt(const std::string& AFileName) {
   if (Dot == std::string::npos || (Slash != std::string::npos && Dot < Slash)) return std::string();
   return AFileName.substr(Dot);
 }
+
+std::string FormatDuration(int64_t AMilliseconds) {
+  const int64_t Seconds = std::max<int64_t>(0, (AMilliseconds + 500) / 1000);
+  if (Seconds >= 3600)
+    return FormatText("%lld:%02lld:%02lld", (long long)(Seconds / 3600), (long long)(Seconds / 60 % 60),
+                      (long long)(Seconds % 60));
+  return FormatText("%lld:%02lld", (long long)(Seconds / 60), (long long)(Seconds % 60));
+}

@@ -39,6 +39,9 @@ std::string ExtractFileName(const std::string& AFileName);
 // The file name part's extension from its last "." on, or empty.
 std::string ExtractFileExt(const std::string& AFileName);
 
+// "1:05" (or "1:02:03") for a duration in milliseconds, rounded to the second.
+std::string FormatDuration(int64_t AMilliseconds);
+
 // printf-style formatting into an owned string, never overrunning.
 std::string FormatText(const char* AFormat, ...) __attribute__((format(printf, 1, 2)));
 std::string FormatTextV(const char* AFormat, va_list AArgs);

@@ -33,14 +33,6 @@ int Percent(const TFileState& AFile) {
 
 }  // namespace
 
-std::string FormatDuration(int64_t AMilliseconds) {
-  const int64_t Seconds = std::max<int64_t>(0, (AMilliseconds + 500) / 1000);
-  if (Seconds >= 3600)
-    return FormatText("%lld:%02lld:%02lld", (long long)(Seconds / 3600), (long long)(Seconds / 60 % 60),
-                      (long long)(Seconds % 60));
-  return FormatText("%lld:%02lld", (long long)(Seconds / 60), (long long)(Seconds % 60));
-}
-
 std::string ProgressLine(const TFileState& AFile, int AWidth) {
   const int Pct = Percent(AFile);
   std::string Tail;

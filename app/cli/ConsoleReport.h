@@ -29,8 +29,6 @@ private:
   int FDrawn = 0;                        // live lines on the screen now
 };
 
-// "1:05" (or "1:02:03") for a duration in milliseconds.
-std::string FormatDuration(int64_t AMilliseconds);
 // One progress line: name, bar, percent, speed and time left, at most AWidth columns.
 std::string ProgressLine(const TFileState& AFile, int AWidth);
 // The batch's line: files ended of all, audio converted of all, time left.

@@ -28,6 +28,7 @@
 #include "FileListView.h"
 #include "FileScanner.h"
 #include "MediaFilter.h"
+#include "MyUtils.h"
 #include "ProductList.h"
 #include "ProgressDelegate.h"
 
@@ -72,12 +73,6 @@ QLabel* Link(const QString& AText, const QString& AName, QWidget* AParent) {
   Label->setObjectName(AName);
   Label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   return Label;
-}
-
-QString Clock(double ASeconds) {
-  const qint64 S = static_cast<qint64>(ASeconds + 0.5);
-  return S >= 3600 ? QString("%1:%2:%3").arg(S / 3600).arg(S / 60 % 60, 2, 10, QChar('0')).arg(S % 60, 2, 10, QChar('0'))
-                   : QString("%1:%2").arg(S / 60).arg(S % 60, 2, 10, QChar('0'));
 }
 
 }  // namespace
@@ -527,7 +522,7 @@ void TfrmMain::OnTotals(const TBatchTotals& ATotals) {
   if (ATotals.TotalMs > 0)
     pbOverall->setValue(static_cast<int>(std::min<int64_t>(1000, ATotals.DoneMs * 1000 / ATotals.TotalMs)));
   QString Text = QString("%1 of %2 file(s)").arg(ATotals.Ended()).arg(ATotals.Files);
-  if (ATotals.SecondsLeft >= 0) Text += ", about " + Clock(ATotals.SecondsLeft) + " left";
+  if (ATotals.SecondsLeft >= 0) Text += ", about " + QString::fromStdString(FormatDuration(static_cast<int64_t>(ATotals.SecondsLeft * 1000))) + " left";
   lblTimeLeft->setText(Text);
 }
 

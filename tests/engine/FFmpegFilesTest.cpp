@@ -187,7 +187,9 @@ TEST_F(FFmpegFiles, FiltersWithCropsOrResizingWithPads) {
     const bool Added = E.AddOutputFile(Dir.File("f.mkv"));
     EXPECT_EQ(Added, std::string(C.Error).empty()) << C.Filters;
     EXPECT_EQ(Added ? std::string() : E.LastError, C.Error) << C.Filters;
-    if (Added) EXPECT_TRUE(E.FiltersActive);
+    if (Added) {
+      EXPECT_TRUE(E.FiltersActive);
+    }
   }
 }
 
