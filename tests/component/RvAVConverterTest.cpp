@@ -55,10 +55,15 @@ public:
 
   bool WaitForBatchEnd(int ASeconds = 60) {
     std::unique_lock<std::mutex> Guard(FMutex);
-    return FChanged.wait_for(Guard, std::chrono::seconds(ASeconds), [this] { return BatchEnded(); });
+    return FChanged.wait_for(Guard, std::chrono::seconds(ASeconds), [this] { return EndedLocked(); });
   }
 
-  bool BatchEnded() const { return !Terminations.empty() && Terminations.back().Index == -1; }
+  // Under the lock: a test that polls this from its own loop then reads the events
+  // the workers wrote before it.
+  bool BatchEnded() const {
+    std::lock_guard<std::mutex> Guard(FMutex);
+    return EndedLocked();
+  }
 
   std::vector<TLogLine> LinesContaining(const std::string& AText) {
     std::lock_guard<std::mutex> Guard(FMutex);
@@ -73,7 +78,9 @@ public:
   std::function<void(int32_t)> OnEachTermination;  // called under the log's lock
 
 private:
-  std::mutex FMutex;
+  bool EndedLocked() const { return !Terminations.empty() && Terminations.back().Index == -1; }
+
+  mutable std::mutex FMutex;
   std::condition_variable FChanged;
 };
 
